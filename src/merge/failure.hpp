@@ -1,0 +1,67 @@
+// Failures of the merge, as values: a code with its fixed description, the file
+// it arose in, the line where that applies, and plain words about what was wrong.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tandemo {
+
+// The three failure kinds of the numeric rules. Operations that can fail return
+// one of these beside their value instead of throwing.
+enum class Failure : std::uint8_t { None, Overflow, Subscript, TypeMismatch };
+
+// Codes as the scientist sees them: "Overflow (6)". The numeric kinds keep the
+// classic numbers; file failures use the numbers of the same family; the two
+// refusals of inputs that cannot be merged have numbers of their own.
+enum class ErrorCode : int {
+  Overflow = 6,
+  Subscript = 9,
+  TypeMismatch = 13,
+  BadFileName = 52,
+  FileNotFound = 53,
+  DeviceIo = 57,
+  DiskFull = 61,
+  PermissionDenied = 70,
+  PathFileAccess = 75,
+  PathNotFound = 76,
+  NoTimeStep = 1001,
+  NoBaseline = 1002,
+  BadHeader = 1003,
+  FilesDiffer = 1004,
+};
+
+std::string_view Description(ErrorCode code);
+ErrorCode CodeOf(Failure failure);
+
+// Which file a failure arose in. Inputs are numbered from 1 (first file,
+// second file, ...); 0 is the output.
+struct FilePlace {
+  int index = -1;  // -1: no particular file
+  static FilePlace None() { return {}; }
+  static FilePlace Output() { return {0}; }
+  static FilePlace Input(int n) { return {n}; }
+};
+
+std::string FileLabel(FilePlace place);  // "first file", "second file", "output file", "file 7"
+
+struct MergeError {
+  ErrorCode code = ErrorCode::PathFileAccess;
+  FilePlace file;
+  long long line = 0;  // 1-based; 0 when no line applies
+  std::string detail;  // plain words: what and why
+
+  // "Type mismatch (13): second file, line 1234: the DP field "abc" is not a number"
+  std::string Message() const;
+  // "Type mismatch (13)"
+  std::string Title() const;
+};
+
+// A text quoted for a message, cut short when it is long.
+std::string Quoted(std::string_view text);
+
+// Maps an errno value from opening, reading or writing a file to its code.
+ErrorCode CodeForErrno(int err);
+
+}  // namespace tandemo

@@ -1,0 +1,36 @@
+// Cutting ITC lines apart at their commas and joining them again. Positions
+// count from 1 and fit in 16 bits; 0 means "not found".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "checked.hpp"
+
+namespace tandemo {
+
+// Position of the first ","; 0 when there is none, whatever the length. A first
+// comma beyond position 32767 is an overflow.
+Checked<std::int16_t> CommaPosition(std::string_view text);
+
+// The characters after position p: the whole text for 0, nothing for p >= length.
+std::string_view TextAfter(std::string_view text, std::size_t p);
+
+// At most n characters from position s (1-based) on; none when s lies beyond the end.
+std::string_view CharactersFrom(std::string_view text, std::size_t s, std::size_t n);
+
+// A marker line opens one injection: its first character is "@".
+inline bool IsMarkerLine(std::string_view line) { return !line.empty() && line.front() == '@'; }
+
+// Cut at every ","; n commas give n + 1 fields, the empty text gives none.
+// The fields view into the text, which must outlive them.
+std::vector<std::string_view> SplitFields(std::string_view text);
+void SplitFields(std::string_view text, std::vector<std::string_view>& fields);
+
+// The fields joined with "," between them; JoinFields(SplitFields(t)) == t.
+std::string JoinFields(const std::vector<std::string_view>& fields);
+void JoinFields(const std::vector<std::string_view>& fields, std::string& out);
+
+}  // namespace tandemo

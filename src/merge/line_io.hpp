@@ -1,0 +1,70 @@
+// Line input and output for ITC files: 8-bit text, streamed through a fixed
+// buffer. On input CR LF, a lone CR and a lone LF each end a line; on output
+// every line ends with CR LF.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tandemo {
+
+class LineReader {
+ public:
+  enum class Status { Line, End, Error };
+
+  LineReader() = default;
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // Opens an existing regular file for reading; false with errno() set otherwise.
+  bool Open(const std::string& path);
+  // Reads from a descriptor the caller keeps open (tests, standard input).
+  void Attach(int fd);
+
+  // The next line, without its line end. The view stays valid until the next call.
+  // End comes once no character is left; the last line needs no line end.
+  Status Next(std::string_view& line);
+
+  long long LineNumber() const { return lineNumber_; }  // of the line returned last
+  int error() const { return error_; }
+
+ private:
+  bool Fill();  // reads more; false at the end of the file or on an error
+
+  int fd_ = -1;
+  bool owned_ = false;
+  bool eof_ = false;
+  int error_ = 0;
+  long long lineNumber_ = 0;
+  std::vector<char> buf_;
+  std::size_t begin_ = 0;  // first unread byte
+  std::size_t end_ = 0;    // one past the last byte read from the file
+};
+
+class LineWriter {
+ public:
+  LineWriter() = default;
+  ~LineWriter() = default;
+  LineWriter(const LineWriter&) = delete;
+  LineWriter& operator=(const LineWriter&) = delete;
+
+  void Attach(int fd);  // the caller owns the descriptor
+  // Writes the text and CR LF. Failures are sticky and reported by Flush().
+  void WriteLine(std::string_view text);
+  bool Flush();  // false with error() set when any write failed
+  int error() const { return error_; }
+  long long LinesWritten() const { return lines_; }
+
+ private:
+  void Drain();
+
+  int fd_ = -1;
+  int error_ = 0;
+  long long lines_ = 0;
+  std::string buf_;
+};
+
+}  // namespace tandemo

@@ -1,0 +1,27 @@
+// Writing numbers as text, exactly as the merged file holds them. No locale.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tandemo {
+
+// Decimal digits, "-" for a negative number: 0 -> "0", -12 -> "-12".
+std::string IntegerText(std::int32_t n);
+
+// A time stamp in the "##.00" pattern: 5 -> "5.00", 0 -> ".00", -5 -> "-5.00".
+std::string TimeText(std::int32_t n);
+void AppendTimeText(std::string& out, std::int32_t n);
+
+// A DP value in the "0.0#####" pattern: 15 significant digits, then six decimals
+// rounded half away from zero, trailing zeros dropped but one kept; never an
+// exponent. 12.5 -> "12.5", 100 -> "100.0", 0.30000000000000004 -> "0.3".
+// A value that rounds to zero is written "0.0", without a sign.
+std::string SignalText(double x);
+void AppendSignalText(std::string& out, double x);
+
+// The shortest text that reads back as the same 32-bit float ("0.39999962"),
+// for messages and summaries.
+std::string ShortestText(float f);
+
+}  // namespace tandemo
