@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "merge/compatibility.hpp"
 #include "merge/merge_run.hpp"
 
 #ifndef TANDEMO_VERSION
@@ -16,24 +17,32 @@ constexpr int kExitMergeFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr std::string_view kUsage =
-    "Usage: tandemo-merge [--compensate] FIRST SECOND OUTPUT\n";
+    "Usage: tandemo-merge [OPTION]... FIRST SECOND [THIRD]... OUTPUT\n";
 
 constexpr std::string_view kHelp =
-    "Joins the two portions of an ITC titration into one ITC data file.\n"
+    "Joins the portions of an ITC titration into one ITC data file.\n"
     "\n"
-    "The first file is copied whole; the second file's injections are appended\n"
+    "The first file is copied whole; each further file's injections are appended\n"
     "with their numbers continued and their time stamps continued in the first\n"
-    "file's time step. OUTPUT is replaced in one step once the merge has succeeded;\n"
-    "on any failure it is left as it was.\n"
+    "file's time step. More than two portions are joined left to right. OUTPUT is\n"
+    "replaced in one step once the merge has succeeded; on any failure it is left\n"
+    "as it was.\n"
+    "\n"
+    "Before merging, the files are compared: target temperature, syringe\n"
+    "concentration, cell volume, instrument and time step. Files that differ are\n"
+    "refused unless --force is given; what cannot be compared is noted on\n"
+    "standard error.\n"
     "\n"
     "Options:\n"
-    "  --compensate  shift the second file's DP signal by one offset so that its\n"
-    "                baseline continues from the first file's last DP value\n"
-    "  --help        show this help and exit\n"
-    "  --version     show the version and exit\n"
+    "  --compensate     shift each appended file's DP signal by one offset so that\n"
+    "                   its baseline continues from the last DP value before it\n"
+    "  --update-header  make the header announce and list every injection\n"
+    "  --force          merge even files whose headers or time steps differ\n"
+    "  --help           show this help and exit\n"
+    "  --version        show the version and exit\n"
     "\n"
-    "Exit status: 0 when OUTPUT was written, 1 when the merge failed (the reason\n"
-    "is on standard error), 2 for a usage error.\n";
+    "Exit status: 0 when OUTPUT was written, 1 when the merge failed or was\n"
+    "refused (the reason is on standard error), 2 for a usage error.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "tandemo-merge: %s\n%.*s", message.c_str(), static_cast<int>(kUsage.size()),
@@ -42,10 +51,16 @@ int UsageError(const std::string& message) {
   return kExitUsage;
 }
 
+int MergeFailed(const tandemo::MergeError& error) {
+  std::fprintf(stderr, "tandemo-merge: %s\n", error.Message().c_str());
+  return kExitMergeFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   tandemo::MergeRequest request;
+  bool force = false;
   std::vector<std::string> paths;
   bool optionsDone = false;
   for (int i = 1; i < argc; ++i) {
@@ -55,6 +70,10 @@ int main(int argc, char** argv) {
         optionsDone = true;
       } else if (arg == "--compensate") {
         request.compensate = true;
+      } else if (arg == "--update-header") {
+        request.updateHeader = true;
+      } else if (arg == "--force") {
+        force = true;
       } else if (arg == "--help" || arg == "-h") {
         std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
         std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
@@ -69,18 +88,32 @@ int main(int argc, char** argv) {
     }
     paths.emplace_back(arg);
   }
-  if (paths.size() != 3) {
-    return UsageError(paths.size() < 3 ? "missing file operand" : "too many file operands");
-  }
+  if (paths.size() < 3) return UsageError("missing file operand");
   request.output = paths.back();
   paths.pop_back();
   request.inputs = std::move(paths);
 
-  tandemo::MergeOutcome outcome = tandemo::RunMerge(request);
-  if (!outcome.ok()) {
-    std::fprintf(stderr, "tandemo-merge: %s\n", outcome.error->Message().c_str());
-    return kExitMergeFailed;
+  std::vector<tandemo::FileFacts> facts;
+  if (auto err = tandemo::ScanInputs(request.inputs, facts)) return MergeFailed(*err);
+  const tandemo::Comparison comparison = tandemo::CompareAll(facts);
+  if (!comparison.agrees() && !force) {
+    std::string detail = "these files may not belong to one titration; nothing was written";
+    for (const tandemo::Difference& d : comparison.differences)
+      detail += "\n  " + tandemo::DescribeDifference(d);
+    detail += "\nUse --force to merge them anyway.";
+    return MergeFailed(tandemo::MergeError{tandemo::ErrorCode::FilesDiffer,
+                                           tandemo::FilePlace::None(), 0, detail});
   }
+
+  tandemo::MergeOutcome outcome = tandemo::RunMerge(request);
+  if (!outcome.ok()) return MergeFailed(*outcome.error);
   std::printf("%s\n", tandemo::Describe(outcome.summary).c_str());
+  std::fflush(stdout);
+  // Remarks only matter for a merge that went ahead.
+  for (const tandemo::Difference& d : comparison.differences)
+    std::fprintf(stderr, "tandemo-merge: merged despite a difference: %s\n",
+                 tandemo::DescribeDifference(d).c_str());
+  for (const std::string& note : comparison.notCompared)
+    std::fprintf(stderr, "tandemo-merge: not compared: %s\n", note.c_str());
   return 0;
 }

@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "atomic_output.hpp"
+#include "compatibility.hpp"
 #include "fields.hpp"
+#include "itc_header.hpp"
 #include "line_io.hpp"
 #include "number_read.hpp"
 #include "number_text.hpp"
@@ -20,7 +22,9 @@ MergeError OpenFailure(FilePlace place, const std::string& path, int err) {
 }
 
 // Copies the first file: every non-empty line as read; marker lines are counted.
-std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out) {
+// With a header plan, line 2 and the injection lines are those of the plan.
+std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
+                                        const HeaderPlan* plan) {
   const FilePlace place = FilePlace::Input(1);
   std::int32_t lngMarkerCount = 0;
   std::string_view line;
@@ -39,7 +43,12 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out) {
       }
       lngMarkerCount = counted.value;
     }
-    if (!line.empty()) out.Put(line, SourcePlace{place, first.LineNumber()});
+    const long long lineNo = first.LineNumber();
+    if (plan && lineNo == 2) line = plan->countLine;
+    if (!line.empty()) out.Put(line, SourcePlace{place, lineNo});
+    if (plan && lineNo == plan->insertAfterLine) {
+      for (const std::string& inserted : plan->inserted) out.Put(inserted, SourcePlace{place, lineNo});
+    }
   }
 }
 
@@ -126,6 +135,19 @@ MergeOutcome RunMerge(const MergeRequest& request) {
     readers.push_back(std::move(reader));
   }
 
+  HeaderPlan plan;
+  if (request.updateHeader) {
+    std::vector<FileFacts> facts;
+    if (auto err = ScanInputs(request.inputs, facts)) {
+      outcome.error = std::move(err);
+      return outcome;
+    }
+    if (auto err = PlanHeader(facts, plan)) {
+      outcome.error = std::move(err);
+      return outcome;
+    }
+  }
+
   AtomicOutput output;
   if (auto err = output.Begin(request.output)) {
     outcome.error = std::move(err);
@@ -145,7 +167,12 @@ MergeOutcome RunMerge(const MergeRequest& request) {
     return outcome;
   };
 
-  if (auto err = CopyFirstFile(*readers[0], tracked)) return fail(std::move(*err));
+  if (auto err = CopyFirstFile(*readers[0], tracked, request.updateHeader ? &plan : nullptr))
+    return fail(std::move(*err));
+  if (request.updateHeader) {
+    summary.headerUpdated = true;
+    summary.injectionsAnnounced = plan.total;
+  }
   summary.firstFileMarkers = tracked.markerLines();
   for (std::size_t i = 1; i < readers.size(); ++i) {
     RunState state;
@@ -192,7 +219,11 @@ std::string Describe(const MergeSummary& summary) {
       to = r.lastNumber;
       any = true;
     }
-    text += " (numbered " + std::to_string(from) + " to " + std::to_string(to) + ")";
+    text += " (numbered " + std::to_string(from) +
+            (from == to ? std::string(")") : " to " + std::to_string(to) + ")");
+  }
+  if (summary.headerUpdated) {
+    text += ", header lists " + std::to_string(summary.injectionsAnnounced) + " injections";
   }
   if (summary.compensated) {
     std::string offsets;

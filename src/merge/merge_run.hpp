@@ -1,6 +1,7 @@
 // The merge run: one call that joins the portions of a titration into one file.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@ struct MergeRequest {
   std::vector<std::string> inputs;  // first file, second file, further portions in order
   std::string output;
   bool compensate = false;          // shift each appended file's DP onto the merged file's last DP
+  bool updateHeader = false;        // make the header announce and list every injection
 };
 
 struct MergeSummary {
@@ -22,6 +24,8 @@ struct MergeSummary {
   long long firstFileMarkers = 0;
   std::vector<RewriteReport> joins; // one per file appended, in order
   bool compensated = false;
+  bool headerUpdated = false;
+  std::int32_t injectionsAnnounced = 0;  // the header's count, when it was updated
 
   long long InjectionsAppended() const;
 };
