@@ -1,0 +1,101 @@
+// Small ITC files for tests of joining portions: a header of the usual form, a
+// baseline after "@0" and injections with their data lines. Every field can be
+// changed to show one difference at a time.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tandemo::testing {
+
+struct Portion {
+  std::string countLine = "$ 2 ";  // empty: derived from injections
+  int injections = 2;
+  std::string temperature = "$ 25 ";
+  std::string syringe = "# 0.1 ";
+  std::string cell = "# 1.4266 ";
+  std::string instrument = "% VPViewer2000 Ver: 1.30.0";
+  int step = 2;
+  int linesPerInjection = 3;
+  int baselineLines = 3;
+  double dp = 10.5;        // DP of the first baseline line; each data line adds 0.01
+  std::string injectionLine(int k) const {
+    return "$ " + std::to_string(k + 9) + " , 20 , 600 , 2 ";
+  }
+
+  std::string Text() const {
+    std::vector<std::string> lines = {"$ITC", countLine, "$NOT", temperature, "$ 300 ",
+                                      "$ 1000 ", "$ 5 ", "$ 2 ", "$ADCGainCode:  0 ",
+                                      "$False,True,True"};
+    for (int k = 1; k <= injections; ++k) lines.push_back(injectionLine(k));
+    lines.insert(lines.end(), {"# 0 ", syringe, "# 0.05 ", cell, "# 25 ", "?", instrument, "% 43.1 "});
+    int t = 0;
+    double v = dp;
+    auto data = [&] {
+      t += step;
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%d.00,%.5f,25.01", t, v);
+      v += 0.01;
+      lines.emplace_back(buf);
+    };
+    lines.emplace_back("@0");
+    for (int i = 0; i < baselineLines; ++i) data();
+    for (int k = 1; k <= injections; ++k) {
+      lines.push_back("@" + std::to_string(k) + ",10.0000,20.0");
+      for (int i = 0; i < linesPerInjection; ++i) data();
+    }
+    std::string text;
+    for (const std::string& l : lines) text += l + "\r\n";
+    return text;
+  }
+};
+
+// A folder of its own for each test, removed afterwards.
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() /
+            ("tandemo-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    std::string p = (path_ / name).string();
+    std::ofstream(p, std::ios::binary) << bytes;
+    return p;
+  }
+  std::string Path(const std::string& name) const { return (path_ / name).string(); }
+  std::size_t EntryCount() const {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path_),
+                                                  std::filesystem::directory_iterator{}));
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<std::string> CrLfLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+    lines.push_back(text.substr(start, at - start));
+  return lines;
+}
+
+}  // namespace tandemo::testing
