@@ -1,9 +1,11 @@
 // tandemo-merge: the merge engine on the command line, for labs that script their work.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "merge/atomic_output.hpp"
 #include "merge/compatibility.hpp"
 #include "merge/merge_run.hpp"
 
@@ -56,9 +58,18 @@ int MergeFailed(const tandemo::MergeError& error) {
   return kExitMergeFailed;
 }
 
+// An interrupted merge removes its scratch file, then ends as the signal would have.
+extern "C" void OnTerminatingSignal(int sig) {
+  tandemo::RemovePendingScratchFile();
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, OnTerminatingSignal);
+
   tandemo::MergeRequest request;
   bool force = false;
   std::vector<std::string> paths;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -12,6 +13,18 @@
 
 namespace tandemo {
 namespace {
+
+// The scratch file of the merge under way, for RemovePendingScratchFile(): a
+// fixed buffer, since a signal handler may neither allocate nor lock.
+char g_pending[4096];
+volatile std::sig_atomic_t g_hasPending = 0;
+
+void SetPending(const std::string& path) {
+  g_hasPending = 0;
+  if (path.size() >= sizeof g_pending) return;
+  std::memcpy(g_pending, path.c_str(), path.size() + 1);
+  g_hasPending = 1;
+}
 
 std::string DirName(const std::string& path) {
   std::size_t slash = path.find_last_of('/');
@@ -96,6 +109,7 @@ std::optional<MergeError> AtomicOutput::Begin(const std::string& outputPath) {
     if (fd >= 0) {
       fd_ = fd;
       scratch_ = std::move(candidate);
+      SetPending(scratch_);
       return std::nullopt;
     }
     if (errno != EEXIST) {
@@ -129,6 +143,7 @@ std::optional<MergeError> AtomicOutput::Commit() {
     Abandon();
     return Fail(err, "\"" + target_ + "\" could not be replaced");
   }
+  g_hasPending = 0;
   scratch_.clear();
   // Make the rename itself durable; a failure here no longer loses data.
   int dirFd = ::open(DirName(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -145,8 +160,16 @@ void AtomicOutput::Abandon() {
     fd_ = -1;
   }
   if (!scratch_.empty()) {
+    g_hasPending = 0;
     ::unlink(scratch_.c_str());
     scratch_.clear();
+  }
+}
+
+void RemovePendingScratchFile() noexcept {
+  if (g_hasPending) {
+    g_hasPending = 0;
+    ::unlink(g_pending);
   }
 }
 

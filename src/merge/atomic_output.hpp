@@ -43,6 +43,11 @@ class AtomicOutput {
   unsigned targetMode_ = 0;
 };
 
+// Removes the scratch file of a merge under way, if any. Async-signal-safe: a
+// front end calls it from its SIGINT/SIGTERM handler so an interrupted merge
+// leaves nothing behind.
+void RemovePendingScratchFile() noexcept;
+
 // The path a chain of symbolic links at `path` finally names; `path` itself
 // when it is no link. False with errno set for a loop.
 bool ResolveLinks(const std::string& path, std::string& resolved);

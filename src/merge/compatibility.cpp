@@ -33,6 +33,13 @@ void CompareValue(const char* what, const std::optional<FactValue>& a,
 
 void CompareFacts(const FileFacts& first, const FileFacts& later, FilePlace laterPlace,
                   Comparison& out) {
+  if (!first.scanned || !later.scanned) {
+    const bool firstUnread = !first.scanned;
+    out.notCompared.push_back(
+        "any value: the " + (firstUnread ? FileLabel(FilePlace::Input(1)) : FileLabel(laterPlace)) +
+        " is a pipe or device, which can be read only once");
+    return;
+  }
   if (first.usualForm && later.usualForm) {
     CompareValue("target temperature", first.temperature, later.temperature, laterPlace, out);
     CompareValue("syringe concentration (mM)", first.syringeConcentration,

@@ -1,5 +1,7 @@
 #include "itc_header.hpp"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -108,6 +110,12 @@ void ReadHeader(const std::vector<std::string>& header, FileFacts& facts) {
 
 std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, FileFacts& facts) {
   facts = FileFacts{};
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    facts.formProblem = "it is a pipe or device, which can be read only once";
+    return std::nullopt;
+  }
+  facts.scanned = true;
   LineReader reader;
   if (!reader.Open(path)) {
     int err = reader.error();

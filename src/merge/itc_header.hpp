@@ -19,6 +19,7 @@ struct FactValue {
 };
 
 struct FileFacts {
+  bool scanned = false;                  // false for a pipe or device, which can be read only once
   bool usualForm = false;
   std::string formProblem;               // why the header is not of the usual form
   std::int32_t announced = 0;            // injections announced on line 2
@@ -36,6 +37,7 @@ struct FileFacts {
 };
 
 // Reads the whole file once. Fails only when the file cannot be opened or read.
+// A pipe or device is left unread (`scanned` false) so that the merge still gets its bytes.
 std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, FileFacts& facts);
 
 // The header of a merged file that lists every injection: line 2 with the total,
