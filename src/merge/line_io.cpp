@@ -48,6 +48,7 @@ bool LineReader::Fill() {
     begin_ = 0;
   }
   if (buf_.size() - end_ < kChunk / 2) buf_.resize(buf_.size() + kChunk);  // a long line
+  endsKnown_ = false;  // positions move and new bytes arrive
   for (;;) {
     ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (n > 0) {
@@ -65,43 +66,46 @@ bool LineReader::Fill() {
   }
 }
 
+std::size_t LineReader::FindLineEnd(std::size_t from) {
+  // Each of the two searches runs ahead once and is remembered, so a file that
+  // holds only one kind of line end is not searched again for the other at every line.
+  const char* base = buf_.data();
+  if (!endsKnown_ || cr_ < from) {
+    const void* p = std::memchr(base + from, '\r', end_ - from);
+    cr_ = p ? static_cast<std::size_t>(static_cast<const char*>(p) - base) : end_;
+  }
+  if (!endsKnown_ || lf_ < from) {
+    const void* p = std::memchr(base + from, '\n', end_ - from);
+    lf_ = p ? static_cast<std::size_t>(static_cast<const char*>(p) - base) : end_;
+  }
+  endsKnown_ = true;
+  return cr_ < lf_ ? cr_ : lf_;
+}
+
 LineReader::Status LineReader::Next(std::string_view& line) {
-  std::size_t scanFrom = begin_;
   for (;;) {
-    const char* base = buf_.data();
-    for (std::size_t i = scanFrom; i < end_; ++i) {
-      char c = base[i];
-      if (c != '\r' && c != '\n') continue;
-      // A CR at the very end of what is buffered may be the first half of CR LF.
-      if (c == '\r' && i + 1 == end_ && !eof_) {
-        std::size_t offset = i - begin_;
-        if (Fill()) {
-          scanFrom = begin_ + offset;
-          goto rescan;
-        }
-        if (error_) return Status::Error;
-        base = buf_.data();
-        i = begin_ + offset;
-      }
-      line = std::string_view(base + begin_, i - begin_);
-      begin_ = i + 1;
-      if (c == '\r' && begin_ < end_ && base[begin_] == '\n') ++begin_;
+    const std::size_t i = FindLineEnd(begin_);
+    if (i == end_) {  // no line end buffered: read more, or the last line has none
+      if (Fill()) continue;
+      if (error_) return Status::Error;
+      if (begin_ == end_) return Status::End;
+      line = std::string_view(buf_.data() + begin_, end_ - begin_);
+      begin_ = end_;
       ++lineNumber_;
       return Status::Line;
     }
-    {
-      std::size_t offset = end_ - begin_;
-      if (!Fill()) {
-        if (error_) return Status::Error;
-        if (begin_ == end_) return Status::End;
-        line = std::string_view(buf_.data() + begin_, end_ - begin_);  // last line, no line end
-        begin_ = end_;
-        ++lineNumber_;
-        return Status::Line;
-      }
-      scanFrom = begin_ + offset;
+    const char c = buf_[i];
+    // A CR at the very end of what is buffered may be the first half of CR LF.
+    if (c == '\r' && i + 1 == end_ && !eof_) {
+      if (Fill()) continue;
+      if (error_) return Status::Error;
+      continue;  // the end of the file: the CR ends the last line alone
     }
-  rescan:;
+    line = std::string_view(buf_.data() + begin_, i - begin_);
+    begin_ = i + 1;
+    if (c == '\r' && begin_ < end_ && buf_[begin_] == '\n') ++begin_;
+    ++lineNumber_;
+    return Status::Line;
   }
 }
 

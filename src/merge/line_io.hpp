@@ -33,6 +33,7 @@ class LineReader {
 
  private:
   bool Fill();  // reads more; false at the end of the file or on an error
+  std::size_t FindLineEnd(std::size_t from);  // first CR or LF at or after `from`, else end_
 
   int fd_ = -1;
   bool owned_ = false;
@@ -42,6 +43,9 @@ class LineReader {
   std::vector<char> buf_;
   std::size_t begin_ = 0;  // first unread byte
   std::size_t end_ = 0;    // one past the last byte read from the file
+  bool endsKnown_ = false;  // cr_ and lf_ hold the next CR and LF at or after begin_
+  std::size_t cr_ = 0;
+  std::size_t lf_ = 0;
 };
 
 class LineWriter {

@@ -181,7 +181,12 @@ Checked<double> FieldNumber(std::string_view text) {
   }
   if (i != v.size()) return Failure::TypeMismatch;
 
-  double value = ToDouble(p);
+  // The text is checked to be a plain decimal, which from_chars reads as it stands
+  // (but for a "+"); only a value beyond the range needs the slower path.
+  std::string_view digits = v.front() == '+' ? v.substr(1) : v;
+  double value = 0.0;
+  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (ec != std::errc{} || ptr != digits.data() + digits.size()) value = ToDouble(p);
   if (std::isinf(value)) return Failure::Overflow;
   return value;
 }

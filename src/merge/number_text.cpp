@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace tandemo {
 
@@ -10,6 +11,23 @@ std::string IntegerText(std::int32_t n) {
   auto r = std::to_chars(buf, buf + sizeof buf, n);
   return std::string(buf, r.ptr);
 }
+
+namespace {
+
+// Writes digits laid out as `intLen` integer digits and six decimals, dropping
+// trailing zeros of the decimals but keeping one; no sign on a zero.
+void AppendRounded(std::string& out, bool negative, const char* plain, int intLen) {
+  int keep = 6;
+  while (keep > 1 && plain[intLen + keep - 1] == '0') --keep;
+  bool zero = true;
+  for (int k = 0; k < intLen + keep; ++k) zero = zero && plain[k] == '0';
+  if (negative && !zero) out += '-';
+  out.append(plain, static_cast<std::size_t>(intLen));
+  out += '.';
+  out.append(plain + intLen, static_cast<std::size_t>(keep));
+}
+
+}  // namespace
 
 void AppendTimeText(std::string& out, std::int32_t n) {
   if (n != 0) {
@@ -30,64 +48,52 @@ void AppendSignalText(std::string& out, double x) {
   // 15 significant digits, as "d.ddddddddddddddde+XX".
   char sci[40];
   auto r = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific, 14);
-  std::string_view s(sci, static_cast<std::size_t>(r.ptr - sci));
-  bool negative = false;
-  if (!s.empty() && s.front() == '-') { negative = true; s.remove_prefix(1); }
-  if (s.size() < 3 || !std::isfinite(x)) {  // not reached for finite values; keep it readable
+  if (!std::isfinite(x)) {  // not reached by the merge, which refuses such values first
     out.append(sci, r.ptr);
     return;
   }
-  std::size_t ePos = s.find('e');
+  const char* s = sci;
+  const bool negative = *s == '-';
+  if (negative) ++s;
   char digits[15];
-  std::size_t nd = 0;
-  for (std::size_t i = 0; i < ePos && nd < 15; ++i)
-    if (s[i] != '.') digits[nd++] = s[i];
+  int nd = 0;
+  for (; *s != 'e'; ++s)
+    if (*s != '.') digits[nd++] = *s;
   int exp10 = 0;
-  std::from_chars(s.data() + ePos + (s[ePos + 1] == '+' ? 2 : 1), s.data() + s.size(), exp10);
+  ++s;  // past 'e'
+  if (*s == '+') ++s;
+  std::from_chars(s, r.ptr, exp10);
 
-  // Lay the digits out around the point: integer part, then at least seven decimals.
-  long intLen = exp10 + 1;  // digits before the point
-  std::string intPart;
-  std::string frac;
-  if (intLen > 0) {
-    for (long k = 0; k < intLen; ++k)
-      intPart += k < static_cast<long>(nd) ? digits[k] : '0';
-    for (long k = intLen; k < static_cast<long>(nd); ++k) frac += digits[k];
+  // The number as plain digits with the point after `intLen` of them, at least
+  // seven decimals: room for 309 integer digits of the largest double.
+  char plain[400];
+  int len = 0;
+  const int intLen = exp10 >= 0 ? exp10 + 1 : 1;
+  if (exp10 >= 0) {
+    for (int k = 0; k < intLen; ++k) plain[len++] = k < nd ? digits[k] : '0';
+    for (int k = intLen; k < nd; ++k) plain[len++] = digits[k];
   } else {
-    intPart = "0";
-    frac.assign(static_cast<std::size_t>(-intLen), '0');
-    frac.append(digits, nd);
+    plain[len++] = '0';
+    for (int k = 1; k < -exp10; ++k) plain[len++] = '0';
+    for (int k = 0; k < nd; ++k) plain[len++] = digits[k];
   }
-  if (frac.size() < 7) frac.append(7 - frac.size(), '0');
+  while (len < intLen + 7) plain[len++] = '0';
 
-  // Six decimals, half away from zero (the magnitude rounds up on a 5).
-  bool roundUp = frac[6] >= '5';
-  frac.resize(6);
-  if (roundUp) {
-    int k = 5;
-    for (; k >= 0; --k) {
-      if (frac[static_cast<std::size_t>(k)] == '9') frac[static_cast<std::size_t>(k)] = '0';
-      else { ++frac[static_cast<std::size_t>(k)]; break; }
-    }
-    if (k < 0) {  // carry into the integer part
-      long j = static_cast<long>(intPart.size()) - 1;
-      for (; j >= 0; --j) {
-        if (intPart[static_cast<std::size_t>(j)] == '9') intPart[static_cast<std::size_t>(j)] = '0';
-        else { ++intPart[static_cast<std::size_t>(j)]; break; }
-      }
-      if (j < 0) intPart.insert(intPart.begin(), '1');
+  // Six decimals, half away from zero: a 5 in the seventh rounds the magnitude up.
+  const int last = intLen + 5;
+  if (plain[last + 1] >= '5') {
+    int k = last;
+    while (k >= 0 && plain[k] == '9') plain[k--] = '0';
+    if (k >= 0) {
+      ++plain[k];
+    } else {  // 999.9999996 -> 1000.0: one more integer digit
+      std::memmove(plain + 1, plain, static_cast<std::size_t>(last + 1));
+      plain[0] = '1';
+      ++len;
+      return AppendRounded(out, negative, plain, intLen + 1);
     }
   }
-  std::size_t keep = 6;
-  while (keep > 1 && frac[keep - 1] == '0') --keep;
-  frac.resize(keep);
-
-  bool zero = intPart.find_first_not_of('0') == std::string::npos &&
-              frac.find_first_not_of('0') == std::string::npos;
-  if (negative && !zero) out += '-';
-  out += intPart;
-  out += '.';
-  out += frac;
+  AppendRounded(out, negative, plain, intLen);
 }
 
 std::string SignalText(double x) {
