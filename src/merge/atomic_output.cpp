@@ -96,12 +96,19 @@ std::optional<MergeError> AtomicOutput::Begin(const std::string& outputPath) {
     }
     targetExists_ = true;
     targetMode_ = st.st_mode & 07777;
+    // A rename needs no right to write the file it replaces; without this test a
+    // file the user may not change would be replaced all the same.
+    if (::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
+      return Fail(errno, "\"" + outputPath + "\" may not be written");
+    }
   } else if (errno != ENOENT) {
     return Fail(errno, "\"" + outputPath + "\" cannot be examined");
   }
 
   std::string dir = DirName(target_);
-  std::string base = BaseName(target_);
+  // The scratch name adds 24 characters to the output's own; a long name is cut
+  // so that the scratch name still fits within the 255 a folder entry may have.
+  std::string base = BaseName(target_).substr(0, 200);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = dir + "/." + base + ".tandemo-" + RandomSuffix() + ".tmp";
     // O_EXCL never opens an existing file and, with O_CREAT, never follows a link.

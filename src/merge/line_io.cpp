@@ -125,7 +125,8 @@ void LineWriter::Drain() {
   std::size_t done = 0;
   while (done < buf_.size() && error_ == 0) {
     ssize_t n = ::write(fd_, buf_.data() + done, buf_.size() - done);
-    if (n >= 0) done += static_cast<std::size_t>(n);
+    if (n > 0) done += static_cast<std::size_t>(n);
+    else if (n == 0) error_ = EIO;  // no progress: never spin
     else if (errno != EINTR) error_ = errno;
   }
   buf_.clear();

@@ -52,6 +52,9 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
   }
 }
 
+// A data line's time field as the file writes it, quoted.
+std::string TimeField(std::string_view line) { return Quoted(line.substr(0, line.find(','))); }
+
 // Time step, last time stamp and last DP of what has been written so far, taken
 // from its last two data lines, so a trailing empty or marker line cannot zero them.
 std::optional<MergeError> TakeStatistics(const TrackedOutput& out, RunState& state) {
@@ -70,21 +73,20 @@ std::optional<MergeError> TakeStatistics(const TrackedOutput& out, RunState& sta
   Checked<std::int16_t> step = diff ? RoundToInt16(diff.value) : Checked<std::int16_t>(Failure::Overflow);
   if (!step) {
     return MergeError{ErrorCode::Overflow, at.file, at.line,
-                      "the time step from " + ShortestText(static_cast<float>(previousTime)) +
-                          " to " + ShortestText(static_cast<float>(lastTime)) +
-                          " does not fit in 16 bits"};
+                      "the time step from " + TimeField(out.previousData()) + " to " +
+                          TimeField(last) + " does not fit in 16 bits"};
   }
   if (step.value <= 0) {
     return MergeError{ErrorCode::NoTimeStep, at.file, at.line,
-                      "the last two data lines have the time stamps " + Quoted(CharactersFrom(out.previousData(), 1, out.previousData().find(','))) +
-                          " and " + Quoted(CharactersFrom(last, 1, last.find(','))) +
+                      "the last two data lines have the time stamps " + TimeField(out.previousData()) +
+                          " and " + TimeField(last) +
                           ", a time step of " + std::to_string(step.value) +
                           " that would not advance the time axis"};
   }
   Checked<std::int32_t> time = RoundToInt32(lastTime);
   if (!time) {
     return MergeError{ErrorCode::Overflow, at.file, at.line,
-                      "the time stamp " + Quoted(CharactersFrom(last, 1, last.find(','))) +
+                      "the time stamp " + TimeField(last) +
                           " does not fit in 32 bits"};
   }
   Checked<std::int16_t> p = CommaPosition(last);

@@ -69,7 +69,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& second, FilePlace place,
         Checked<std::int32_t> rounded = RoundToInt32(own);
         if (!rounded) {
           return At(ErrorCode::Overflow, place, lineNo,
-                    "the injection number " + Quoted(read.substr(1, pos - 1)) +
+                    "the injection number " + Quoted(read.substr(1, pos - 2)) +
                         " does not fit in 32 bits");
         }
         Checked<std::int32_t> number = AddInt32(rounded.value, state.lngMarkerCount);

@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "Bad header (1003): first file: the header cannot list every injection: it "
                       "announces 60 injections but has no room for their \"$\" lines before its "
                       "first marker line"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // ------------------------------------------------------------- more than two portions
 
@@ -223,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
                        },
                        {"target temperature: 25 in the first file, 20 in the second file",
                         "time step: 2 in the first file, 1 in the second file"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(CompareMissing, WhatEitherFileLacksIsNoDifference) {
   TempDir dir;
@@ -377,9 +377,9 @@ INSTANTIATE_TEST_SUITE_P(Samples, RealFiles,
                          ::testing::Values(RealFile{"PIIE09trypsin2502111.itc", 5},
                                            RealFile{"PIIE09trypsin2502111.itc", 1},
                                            RealFile{"sample2.itc", 6}),
-                         [](const auto& info) {
-                           return std::string(info.param.name).substr(0, 6) + "_" +
-                                  std::to_string(info.param.firstInjections);
+                         [](const auto& test) {
+                           return std::string(test.param.name).substr(0, 6) + "_" +
+                                  std::to_string(test.param.firstInjections);
                          });
 
 }  // namespace

@@ -1,0 +1,221 @@
+// Line input and output: CR LF, a lone CR and a lone LF each end a line on input,
+// whatever the buffering; every line is written with CR LF.
+#include "merge/line_io.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace tandemo {
+namespace {
+
+using test::TempDir;
+
+constexpr std::size_t kBuffer = 262144;  // the reader's buffer, 256 KiB
+
+struct ReadResult {
+  std::vector<std::string> lines;
+  std::vector<long long> numbers;
+  bool error = false;
+};
+
+ReadResult ReadAll(const std::string& path) {
+  ReadResult r;
+  LineReader reader;
+  if (!reader.Open(path)) {
+    r.error = true;
+    return r;
+  }
+  std::string_view line;
+  for (;;) {
+    LineReader::Status s = reader.Next(line);
+    if (s == LineReader::Status::End) break;
+    if (s == LineReader::Status::Error) {
+      r.error = true;
+      break;
+    }
+    r.lines.emplace_back(line);
+    r.numbers.push_back(reader.LineNumber());
+  }
+  return r;
+}
+
+ReadResult ReadBytes(const std::string& bytes) {
+  TempDir dir;
+  test::WriteFile(dir / "in", bytes);
+  return ReadAll(dir / "in");
+}
+
+struct LineCase {
+  std::string name;
+  std::string bytes;
+  std::vector<std::string> lines;
+};
+std::ostream& operator<<(std::ostream& os, const LineCase& c) { return os << c.name; }
+
+class LineReaderTest : public testing::TestWithParam<LineCase> {};
+
+TEST_P(LineReaderTest, SplitsAtEveryLineEnd) {
+  ReadResult r = ReadBytes(GetParam().bytes);
+  ASSERT_FALSE(r.error);
+  EXPECT_EQ(r.lines, GetParam().lines);
+  for (std::size_t i = 0; i < r.numbers.size(); ++i) EXPECT_EQ(r.numbers[i], static_cast<long long>(i + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LineReaderTest,
+    testing::Values(LineCase{"CrLf", "a\r\nb\r\n", {"a", "b"}},
+                    LineCase{"NoFinalLineEnd", "a\r\nb", {"a", "b"}},
+                    LineCase{"LoneCr", "a\rb", {"a", "b"}},
+                    LineCase{"LoneLf", "a\nb\n", {"a", "b"}},
+                    LineCase{"LfThenCrLf", "a\nb\r\n", {"a", "b"}},
+                    LineCase{"MixedEnds", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+                    LineCase{"CrLfCrLf", "a\r\n\r\n", {"a", ""}},
+                    LineCase{"CrCrLf", "a\r\r\n", {"a", ""}},
+                    LineCase{"LfLf", "a\n\n", {"a", ""}},
+                    LineCase{"CrCr", "a\r\r", {"a", ""}},
+                    LineCase{"LfCrIsTwoEnds", "a\n\rb", {"a", "", "b"}},
+                    LineCase{"OnlyCrLf", "\r\n", {""}},
+                    LineCase{"Empty", "", {}},
+                    LineCase{"OneCharacter", "a", {"a"}},
+                    LineCase{"EightBitPassesThrough", std::string("x\0\xe9\xff,1\r\n", 8),
+                             {std::string("x\0\xe9\xff,1", 6)}}),
+    [](const testing::TestParamInfo<LineCase>& p) { return p.param.name; });
+
+// A CR that is the last byte of one buffer fill and a LF that is the first of the
+// next must still make one line end, not a line end and an empty line.
+TEST(LineReaderBufferTest, CrLfAcrossTheBufferBoundary) {
+  const std::string first(100, 'A');
+  const std::string second(kBuffer - 1 - (first.size() + 2), 'B');  // its CR lands at byte 262143
+  std::string bytes = first + "\r\n" + second + "\r\n" + "tail\r\n";
+  ASSERT_EQ(bytes[kBuffer - 1], '\r');
+  ASSERT_EQ(bytes[kBuffer], '\n');
+  ReadResult r = ReadBytes(bytes);
+  ASSERT_FALSE(r.error);
+  EXPECT_EQ(r.lines, (std::vector<std::string>{first, second, "tail"}));
+}
+
+TEST(LineReaderBufferTest, FirstLineFillsTheWholeBufferBeforeItsCrLf) {
+  const std::string first(kBuffer - 1, 'A');  // CR at byte 262143, LF at 262144
+  ReadResult r = ReadBytes(first + "\r\nnext");
+  ASSERT_FALSE(r.error);
+  EXPECT_EQ(r.lines, (std::vector<std::string>{first, "next"}));
+}
+
+TEST(LineReaderBufferTest, LoneCrAtTheBufferBoundary) {
+  const std::string first(kBuffer - 1, 'A');
+  ReadResult r = ReadBytes(first + "\rB\r");
+  ASSERT_FALSE(r.error);
+  EXPECT_EQ(r.lines, (std::vector<std::string>{first, "B"}));
+}
+
+TEST(LineReaderBufferTest, CrAsTheLastByteOfAFullBuffer) {
+  const std::string first(kBuffer - 1, 'A');  // the file is exactly one buffer long
+  ReadResult r = ReadBytes(first + "\r");
+  ASSERT_FALSE(r.error);
+  EXPECT_EQ(r.lines, (std::vector<std::string>{first}));
+}
+
+TEST(LineReaderBufferTest, LinesLongerThanTheBuffer) {
+  const std::string longLine(600000, 'x');
+  const std::string longer(3 * kBuffer + 17, 'y');
+  ReadResult r = ReadBytes("a\r\n" + longLine + "\r\n" + longer + "\nz");
+  ASSERT_FALSE(r.error);
+  ASSERT_EQ(r.lines.size(), 4u);
+  EXPECT_EQ(r.lines[0], "a");
+  EXPECT_EQ(r.lines[1], longLine);
+  EXPECT_EQ(r.lines[2], longer);
+  EXPECT_EQ(r.lines[3], "z");
+}
+
+TEST(LineReaderBufferTest, ManyBuffersOfShortLines) {
+  std::string bytes;
+  std::vector<std::string> expected;
+  for (int i = 0; bytes.size() < 3 * kBuffer; ++i) {
+    expected.push_back(std::to_string(i) + ".00,10." + std::to_string(i % 97));
+    bytes += expected.back();
+    bytes += (i % 3 == 0) ? "\r\n" : (i % 3 == 1) ? "\n" : "\r";
+  }
+  ReadResult r = ReadBytes(bytes);
+  ASSERT_FALSE(r.error);
+  EXPECT_EQ(r.lines, expected);
+}
+
+TEST(LineReaderOpenTest, RefusesWhatIsNotAReadableFile) {
+  TempDir dir;
+  LineReader missing;
+  EXPECT_FALSE(missing.Open(dir / "missing"));
+  EXPECT_EQ(missing.error(), ENOENT);
+  LineReader folder;
+  EXPECT_FALSE(folder.Open(dir.path()));
+  EXPECT_EQ(folder.error(), EISDIR);
+}
+
+TEST(LineReaderOpenTest, ReadFailureIsReportedNotTakenForTheEnd) {
+  TempDir dir;
+  test::WriteFile(dir / "f", "a\r\n");
+  int fd = ::open((dir / "f").c_str(), O_WRONLY);  // reading it fails with EBADF
+  ASSERT_GE(fd, 0);
+  LineReader reader;
+  reader.Attach(fd);
+  std::string_view line;
+  EXPECT_EQ(reader.Next(line), LineReader::Status::Error);
+  EXPECT_EQ(reader.error(), EBADF);
+  ::close(fd);
+}
+
+std::string WriteAll(const std::vector<std::string>& lines) {
+  TempDir dir;
+  int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  EXPECT_GE(fd, 0);
+  LineWriter writer;
+  writer.Attach(fd);
+  for (const std::string& l : lines) writer.WriteLine(l);
+  EXPECT_TRUE(writer.Flush());
+  EXPECT_EQ(writer.LinesWritten(), static_cast<long long>(lines.size()));
+  ::close(fd);
+  return test::ReadFile(dir / "out").value_or("(unreadable)");
+}
+
+TEST(LineWriterTest, EndsEveryLineWithCrLf) {
+  EXPECT_EQ(WriteAll({"x"}), "x\r\n");
+  EXPECT_EQ(WriteAll({"a", "", "b"}), "a\r\n\r\nb\r\n");
+  EXPECT_EQ(WriteAll({}), "");
+}
+
+TEST(LineWriterTest, KeepsEveryOtherCharacter) {
+  std::string odd("a\tb\0\xe9 ", 6);
+  EXPECT_EQ(WriteAll({odd}), odd + "\r\n");
+}
+
+TEST(LineWriterTest, WritesMoreThanOneBufferInOrder) {
+  std::vector<std::string> lines;
+  std::string expected;
+  for (int i = 0; expected.size() < 3 * kBuffer; ++i) {
+    lines.push_back(std::to_string(i) + std::string(static_cast<std::size_t>(i % 1000), 'q'));
+    expected += lines.back() + "\r\n";
+  }
+  EXPECT_EQ(WriteAll(lines), expected);
+}
+
+TEST(LineWriterTest, FullDiskIsReportedByFlush) {
+  int fd = ::open("/dev/full", O_WRONLY);
+  if (fd < 0) GTEST_SKIP() << "/dev/full is not available";
+  LineWriter writer;
+  writer.Attach(fd);
+  writer.WriteLine("x");
+  EXPECT_FALSE(writer.Flush());
+  EXPECT_EQ(writer.error(), ENOSPC);
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace tandemo

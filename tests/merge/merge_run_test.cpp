@@ -1,0 +1,408 @@
+// The merge run from paths to the output file: the first file copied, the second
+// appended, the time axis taken from the first file's last data lines, and every
+// failure leaving the output as it was.
+#include "merge/merge_run.hpp"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace tandemo {
+namespace {
+
+using test::FileState;
+using test::TempDir;
+using test::Text;
+
+// Replaces every "{dir}" in a message with the test's folder.
+std::string InDir(std::string text, const std::string& dir) {
+  for (std::size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir);
+  return text;
+}
+
+struct Merged {
+  MergeOutcome outcome;
+  std::string bytes;  // the output file; empty when none was written
+};
+
+Merged Merge(const TempDir& dir, const std::string& first, const std::string& second, bool compensate) {
+  test::WriteFile(dir / "first.itc", first);
+  test::WriteFile(dir / "second.itc", second);
+  Merged m;
+  m.outcome = RunMerge(dir / "first.itc", dir / "second.itc", dir / "out.itc", compensate);
+  m.bytes = test::ReadFile(dir / "out.itc").value_or("");
+  return m;
+}
+
+// A first file with a header, "@0" and its baseline, then injections 1 to 10:
+// 11 marker lines, time stamps 2.0 to 598.0 in steps of 2, ending with the lines
+// 596.0,10.50,25.0 and 598.0,10.52,25.0.
+std::vector<std::string> TypicalFirstFile() {
+  std::vector<std::string> lines = {"$ITC", "$ 10 ", "$ 0.4 , 0.8 , 180 , 5 ", "# 25 ", "?", "@0"};
+  for (int t = 2, n = 0; t <= 598; t += 2, ++n) {
+    if (n > 0 && n % 29 == 0) lines.push_back("@" + std::to_string(n / 29) + ",4.0000,8.0");
+    if (t == 596) {
+      lines.push_back("596.0,10.50,25.0");
+    } else if (t == 598) {
+      lines.push_back("598.0,10.52,25.0");
+    } else {
+      lines.push_back(std::to_string(t) + ".0,10." + std::to_string(10 + n % 80) + ",25.0");
+    }
+  }
+  return lines;
+}
+
+const std::string kTypicalSecond = Text({"header", "@0", "2.0,10.90,25.1", "4.0,10.92,25.1", "@1,5.0",
+                                        "6.0,11.40,25.1", "8.0,11.38,25.1"});
+
+TEST(MergeRunTest, TypicalJoinByteForByte) {
+  TempDir dir;
+  int markers = 0;
+  for (const std::string& l : TypicalFirstFile()) markers += l[0] == '@';
+  ASSERT_EQ(markers, 11);
+  const std::string first = Text(TypicalFirstFile());
+  Merged off = Merge(dir, first, kTypicalSecond, false);
+  ASSERT_TRUE(off.outcome.ok()) << off.outcome.error->Message();
+  EXPECT_EQ(off.bytes, first + Text({"@11,5.0", "600.00,11.40,25.1", "602.00,11.38,25.1"}));
+  EXPECT_EQ(Describe(off.outcome.summary),
+            "Wrote 318 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 11).");
+
+  Merged on = Merge(dir, first, kTypicalSecond, true);
+  ASSERT_TRUE(on.outcome.ok()) << on.outcome.error->Message();
+  EXPECT_EQ(on.bytes, first + Text({"@11,5.0", "600.00,11.0,25.1", "602.00,10.98,25.1"}));
+  EXPECT_EQ(Describe(on.outcome.summary), "Wrote 318 lines to \"" + (dir / "out.itc") +
+                                              "\": 1 injection appended (numbered 11), DP offset "
+                                              "0.39999962.");
+}
+
+TEST(MergeRunTest, FirstFileIsCopiedWithoutItsEmptyLines) {
+  TempDir dir;
+  // Every non-empty line stays as read: blanks, a marker line without a comma, 8-bit text.
+  const std::string first = "$ITC \r\n\r\n# 0.2 , \xe9\r\n@0\r\n1.0,5.0\r\n\r\n\r\n@\r\n2.0,6.0 \r\n3.0,7.0\r\n";
+  Merged m = Merge(dir, first, Text({"@0", "1,1", "@1,x", "9,8"}), false);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, Text({"$ITC ", "# 0.2 , \xe9", "@0", "1.0,5.0", "@", "2.0,6.0 ", "3.0,7.0",
+                           // 2 marker lines in the first file, "@0" of the second lowers it to 1.
+                           "@2,x", "4.00,8"}));
+}
+
+TEST(MergeRunTest, EmptySecondFileGivesTheFirstFile) {
+  TempDir dir;
+  const std::string first = Text({"$ITC", "@0", "1.0,5.0", "2.0,6.0"});
+  Merged m = Merge(dir, first, "", true);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, first);
+  EXPECT_EQ(Describe(m.outcome.summary),
+            "Wrote 4 lines to \"" + (dir / "out.itc") + "\": 0 injections appended, no data line to compensate.");
+}
+
+// The time step, last time stamp and last DP come from the first file's last two
+// data lines; trailing lines that are not data lines change nothing but the count.
+struct StatisticsCase {
+  std::string name;
+  std::vector<std::string> firstTail;  // after "@0"
+  std::vector<std::string> appended;   // what "@1,x" / "9,1" / "9,2" of the second file become
+};
+std::ostream& operator<<(std::ostream& os, const StatisticsCase& c) { return os << c.name; }
+
+class StatisticsTest : public testing::TestWithParam<StatisticsCase> {};
+
+TEST_P(StatisticsTest, ContinuesTheTimeAxis) {
+  TempDir dir;
+  std::vector<std::string> first = {"$ 1 , 2 ", "@0"};
+  first.insert(first.end(), GetParam().firstTail.begin(), GetParam().firstTail.end());
+  Merged m = Merge(dir, Text(first), Text({"@0", "7,7", "@1,x", "9,1", "9,2"}), false);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  std::string expected;
+  for (const std::string& l : first) {
+    if (!l.empty()) expected += l + "\r\n";
+  }
+  EXPECT_EQ(m.bytes, expected + Text(GetParam().appended));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FirstFiles, StatisticsTest,
+    testing::Values(
+        StatisticsCase{"WholeSeconds", {"100.0,1", "102.0,2"}, {"@1,x", "104.00,1", "106.00,2"}},
+        // 2.5 rounds to the even 2; the last time stamp 3.5 rounds to the even 4.
+        StatisticsCase{"HalvesToEven", {"1.0,1", "3.5,2"}, {"@1,x", "6.00,1", "8.00,2"}},
+        StatisticsCase{"TrailingEmptyLine", {"10.0,1", "15.0,2", ""}, {"@1,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{"TrailingEmptyLines", {"10.0,1", "15.0,2", "", "", ""}, {"@1,x", "20.00,1", "25.00,2"}},
+        // A closing marker line still counts as an injection.
+        StatisticsCase{"ClosingMarkerWithComma", {"10.0,1", "15.0,2", "@1,0.4"}, {"@2,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{"ClosingMarkerWithoutComma", {"10.0,1", "15.0,2", "@"}, {"@2,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{"TrailingLineWithoutComma", {"10.0,1", "15.0,2", "END"}, {"@1,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{"DataLinesAcrossAMarker", {"10.0,1", "@1,x", "15.0,2"}, {"@2,x", "20.00,1", "25.00,2"}},
+        // 32767.4 - 0 rounds to 32767, the largest 16-bit step; 32767.4 itself rounds to 32767.
+        StatisticsCase{"LargestStep", {"0,1", "32767.4,2"}, {"@1,x", "65534.00,1", "98301.00,2"}},
+        // The last data line's first comma at 32766: the position after it still fits in 16 bits.
+        StatisticsCase{"LastCommaAt32766", {"1,1", "2" + std::string(32764, ' ') + ",5"},
+                       {"@1,x", "3.00,1", "4.00,2"}}),
+    [](const testing::TestParamInfo<StatisticsCase>& p) { return p.param.name; });
+
+TEST(MergeRunTest, LastDPIsFieldOneOfTheLastDataLine) {
+  TempDir dir;
+  // With the last DP 2.5 and the baseline 3.0, the offset is 0.5.
+  Merged m = Merge(dir, Text({"@0", "1,1.0", "2, 2.5 ,9", "@1,closing"}), Text({"@0", "1,3.0", "@1,x", "1,4.0"}),
+                   true);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, Text({"@0", "1,1.0", "2, 2.5 ,9", "@1,closing", "@2,x", "3.00,3.5"}));
+}
+
+TEST(MergeRunTest, HeaderNumbersOfTheSecondFileAreNoBaseline) {
+  TempDir dir;
+  const std::string first = Text({"@0", "1,1.0", "2,2.0"});
+  const std::string second = Text({"$ 0.2 , 0.4 , 60 , 1 ", "# 25 ", "@1,0.4", "5,9.0"});
+  Merged off = Merge(dir, first, second, false);
+  ASSERT_TRUE(off.outcome.ok()) << off.outcome.error->Message();
+  EXPECT_EQ(off.bytes, first + Text({"@2,0.4", "3.00,9.0"}));
+
+  test::WriteFile(dir / "out.itc", "kept\r\n");
+  Merged on = Merge(dir, first, second, true);
+  ASSERT_FALSE(on.outcome.ok());
+  EXPECT_EQ(on.outcome.error->Message(),
+            "No baseline (1002): second file, line 4: no baseline line (a line with a comma after the first "
+            "marker line) comes before the first data line, so there is no reference DP to compensate from");
+  EXPECT_EQ(on.bytes, "kept\r\n");
+}
+
+// A step too large for 16 bits is reported with the time stamps as the file
+// writes them, not as a float would round them or as infinities.
+TEST(MergeRunTest, TimeStepOverflowNamesTheTimeStampsAsWritten) {
+  const std::vector<std::pair<std::string, std::string>> stamps = {{"123456789", "123496789"},
+                                                                   {"-1e308", "1e308"}};
+  for (const auto& [previous, last] : stamps) {
+    TempDir dir;
+    Merged m = Merge(dir, Text({"@0", previous + ",1", last + ",2"}), Text({"@0", "1,1", "@1,x", "2,2"}), false);
+    ASSERT_FALSE(m.outcome.ok());
+    EXPECT_EQ(m.outcome.error->Message(), "Overflow (6): first file, line 3: the time step from \"" +
+                                              previous + "\" to \"" + last +
+                                              "\" does not fit in 16 bits");
+  }
+}
+
+// Files whose lines end in LF alone, CR alone or a mixture merge exactly as CR LF
+// ones do, and the output always ends its lines with CR LF.
+struct LineEndCase {
+  std::string name;
+  std::string end;
+};
+std::ostream& operator<<(std::ostream& os, const LineEndCase& c) { return os << c.name; }
+
+std::string MixedEnds(const std::string& crlfText) {
+  static const char* const kEnds[] = {"\n", "\r\n", "\r"};
+  std::string out;
+  std::size_t n = 0;
+  for (std::size_t start = 0, at; (at = crlfText.find("\r\n", start)) != std::string::npos; start = at + 2) {
+    out += crlfText.substr(start, at - start);
+    out += kEnds[n++ % 3];
+  }
+  return out;
+}
+
+class LineEndTest : public testing::TestWithParam<std::tuple<LineEndCase, bool>> {};
+
+TEST_P(LineEndTest, MergesLikeCrLf) {
+  const auto& [ends, compensate] = GetParam();
+  const std::string first = Text(TypicalFirstFile());
+  TempDir dir;
+  Merged reference = Merge(dir, first, kTypicalSecond, compensate);
+  ASSERT_TRUE(reference.outcome.ok()) << reference.outcome.error->Message();
+  auto convert = [&](const std::string& t) {
+    return ends.end == "mixed" ? MixedEnds(t) : test::WithLineEnd(t, ends.end);
+  };
+  Merged m = Merge(dir, convert(first), convert(kTypicalSecond), compensate);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, reference.bytes);
+  EXPECT_EQ(m.outcome.summary.linesWritten, reference.outcome.summary.linesWritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, LineEndTest,
+                         testing::Combine(testing::Values(LineEndCase{"LfOnly", "\n"}, LineEndCase{"CrOnly", "\r"},
+                                                          LineEndCase{"Mixed", "mixed"}),
+                                          testing::Bool()));
+
+TEST(MergeRunTest, LfOnlyFileWithoutFinalLineEnd) {
+  TempDir dir;
+  Merged m = Merge(dir, "@0\n1,1\n2,2", "@0\n5,5\n@1,x\n6,6", false);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, Text({"@0", "1,1", "2,2", "@1,x", "3.00,6"}));
+}
+
+TEST(MergeRunTest, OutputMayBeAnInputFile) {
+  for (const char* which : {"first.itc", "second.itc"}) {
+    SCOPED_TRACE(which);
+    TempDir dir;
+    test::WriteFile(dir / "first.itc", Text({"@0", "1,1", "2,2"}));
+    test::WriteFile(dir / "second.itc", Text({"@0", "5,5", "@1,x", "6,6"}));
+    MergeOutcome o = RunMerge(dir / "first.itc", dir / "second.itc", dir / which, false);
+    ASSERT_TRUE(o.ok()) << o.error->Message();
+    EXPECT_EQ(test::ReadFile(dir / which), Text({"@0", "1,1", "2,2", "@1,x", "3.00,6"}));
+    EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
+  }
+}
+
+// Every failure: its exact message, the output left as it was (or not created),
+// and no scratch file left in the folder.
+enum class Setup {
+  Files,
+  FirstMissing,
+  SecondMissing,
+  FirstIsFolder,
+  FirstPathEmpty,
+  OutputFolderMissing,
+  OutputIsFolder,
+  OutputPathEmpty
+};
+
+struct FailureCase {
+  std::string name;
+  Setup setup;
+  std::string first;
+  std::string second;
+  bool compensate;
+  std::string message;  // "{dir}" stands for the test's folder
+};
+std::ostream& operator<<(std::ostream& os, const FailureCase& c) { return os << c.name; }
+
+const std::string kFirst = Text({"$ITC", "@0", "1.0,1.0", "2.0,2.0"});
+const std::string kSecond = Text({"@0", "1.0,5.0", "@1,x", "2.0,6.0"});
+
+class MergeFailureTest : public testing::TestWithParam<std::tuple<FailureCase, bool>> {};
+
+TEST_P(MergeFailureTest, LeavesTheOutputAsItWas) {
+  const auto& [c, outputExists] = GetParam();
+  TempDir dir;
+  std::string first = dir / "first.itc";
+  std::string second = dir / "second.itc";
+  std::string output = dir / "out.itc";
+  if (c.setup != Setup::FirstMissing && c.setup != Setup::FirstIsFolder) test::WriteFile(first, c.first);
+  if (c.setup == Setup::FirstIsFolder) {
+    ASSERT_TRUE(std::filesystem::create_directory(first));
+  }
+  if (c.setup != Setup::SecondMissing) test::WriteFile(second, c.second);
+  if (c.setup == Setup::FirstPathEmpty) first.clear();
+  if (c.setup == Setup::OutputFolderMissing) output = dir / "missing/out.itc";
+  if (c.setup == Setup::OutputPathEmpty) output.clear();
+  if (c.setup == Setup::OutputIsFolder) {
+    ASSERT_TRUE(std::filesystem::create_directory(output));
+    test::SetOldMtime(output);
+  } else if (outputExists) {
+    test::WriteFile(output, "the previous result\r\n");
+    ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
+    test::SetOldMtime(output);
+  }
+  const FileState before = FileState::Of(output);
+  const std::vector<std::string> listing = test::ListDir(dir.path());
+
+  MergeOutcome o = RunMerge(first, second, output, c.compensate);
+  ASSERT_FALSE(o.ok()) << "merged: " << Describe(o.summary);
+  EXPECT_EQ(o.error->Message(), InDir(c.message, dir.path()));
+  EXPECT_EQ(FileState::Of(output), before);
+  EXPECT_EQ(test::ListDir(dir.path()), listing);
+}
+
+std::string FailureName(const testing::TestParamInfo<std::tuple<FailureCase, bool>>& p) {
+  return std::get<0>(p.param).name + (std::get<1>(p.param) ? "_OutputExists" : "_NoOutput");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, MergeFailureTest,
+    testing::Combine(
+        testing::Values(
+            FailureCase{"FirstMissing", Setup::FirstMissing, "", kSecond, false,
+                        "File not found (53): first file: \"{dir}/first.itc\" cannot be opened: No such file or "
+                        "directory"},
+            FailureCase{"SecondMissing", Setup::SecondMissing, kFirst, "", false,
+                        "File not found (53): second file: \"{dir}/second.itc\" cannot be opened: No such file or "
+                        "directory"},
+            FailureCase{"FirstIsFolder", Setup::FirstIsFolder, "", kSecond, false,
+                        "Path/File access error (75): first file: \"{dir}/first.itc\" cannot be opened: Is a "
+                        "directory"},
+            FailureCase{"FirstPathEmpty", Setup::FirstPathEmpty, kFirst, kSecond, false,
+                        "Bad file name (52): first file: no path was given"},
+            FailureCase{"MarkerNumberOverflow", Setup::Files, kFirst, Text({"@1,x", "3,3", "@2147483647,y"}), false,
+                        "Overflow (6): second file, line 3: the injection number 2147483647 + 1 does not fit in "
+                        "32 bits"},
+            FailureCase{"TimeStampOverflow", Setup::Files, Text({"@0", "2147483645,1", "2147483647,2"}), kSecond,
+                        false,
+                        "Overflow (6): second file, line 4: the time stamp 2147483647 + 2 leaves the 32-bit "
+                        "range"},
+            // 32767.5 - 0 rounds to 32768, one past the largest 16-bit step.
+            FailureCase{"TimeStepOverflow", Setup::Files, Text({"@0", "0,1", "32767.5,2"}), kSecond, false,
+                        "Overflow (6): first file, line 3: the time step from \"0\" to \"32767.5\" does not fit in 16 "
+                        "bits"},
+            FailureCase{"LastTimeStampOverflow", Setup::Files, Text({"@0", "2147483640,1", "2147483648,2"}), kSecond,
+                        false,
+                        "Overflow (6): first file, line 3: the time stamp \"2147483648\" does not fit in 32 bits"},
+            FailureCase{"LastDataCommaAt32767", Setup::Files,
+                        Text({"@0", "1,1", "2" + std::string(32765, ' ') + ",5"}), kSecond, false,
+                        "Overflow (6): first file, line 3: the first comma stands at position 32767; the position "
+                        "after it does not fit in 16 bits"},
+            FailureCase{"SecondCommaAt32768", Setup::Files, kFirst,
+                        Text({"@0", "1,1", "@1,x", std::string(32767, '3') + ",3"}), false,
+                        "Overflow (6): second file, line 4: the first comma stands at position 32768, beyond 32767"},
+            FailureCase{"Subscript", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "no comma"}), true,
+                        "Subscript out of range (9): second file, line 5: the line \"no comma\" inside a data "
+                        "section has no DP field to compensate"},
+            FailureCase{"TypeMismatch", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "3,abc"}), true,
+                        "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number"},
+            FailureCase{"OffsetOverflow", Setup::Files, Text({"@0", "1,1", "2,-3e38"}),
+                        Text({"@0", "1,3e38", "@1,x", "2,2"}), true,
+                        "Overflow (6): second file, line 4: the DP offset between the reference DP 3e+38 and the "
+                        "first file's last DP -3e+38 is beyond the 32-bit float range"},
+            FailureCase{"NoBaseline", Setup::Files, kFirst, Text({"$ 1 , 2 ", "@1,x", "", "2,2"}), true,
+                        "No baseline (1002): second file, line 4: no baseline line (a line with a comma after the "
+                        "first marker line) comes before the first data line, so there is no reference DP to "
+                        "compensate from"},
+            FailureCase{"EmptyFirstFile", Setup::Files, "", kSecond, false,
+                        "No time step (1001): first file: fewer than two data lines (lines with a comma after the "
+                        "first marker line), so the time step cannot be taken"},
+            // Header lines with commas come before the first marker line: they are no data lines.
+            FailureCase{"OnlyHeaderLines", Setup::Files, Text({"$ 1 , 2", "$ 3 , 4", "@0"}), kSecond, false,
+                        "No time step (1001): first file: fewer than two data lines (lines with a comma after the "
+                        "first marker line), so the time step cannot be taken"},
+            FailureCase{"OneDataLine", Setup::Files, Text({"$ 1 , 2", "@0", "5.0,1", "", "@1,x", "note"}), kSecond,
+                        false,
+                        "No time step (1001): first file: fewer than two data lines (lines with a comma after the "
+                        "first marker line), so the time step cannot be taken"},
+            FailureCase{"StepZero", Setup::Files, Text({"@0", "5.00,1", "5.00,2"}), kSecond, false,
+                        "No time step (1001): first file, line 3: the last two data lines have the time stamps "
+                        "\"5.00\" and \"5.00\", a time step of 0 that would not advance the time axis"},
+            // 0.5 rounds to the even 0.
+            FailureCase{"StepRoundsToZero", Setup::Files, Text({"@0", "5.0,1", "5.5,2", ""}), kSecond, false,
+                        "No time step (1001): first file, line 3: the last two data lines have the time stamps "
+                        "\"5.0\" and \"5.5\", a time step of 0 that would not advance the time axis"},
+            FailureCase{"StepNegative", Setup::Files, Text({"@0", "10.00,1", "5.00,2", "@2"}), kSecond, false,
+                        "No time step (1001): first file, line 3: the last two data lines have the time stamps "
+                        "\"10.00\" and \"5.00\", a time step of -5 that would not advance the time axis"}),
+        testing::Bool()),
+    FailureName);
+
+// Where the output path itself is wrong there is one state of it only: no file in
+// a missing folder, a folder where the file should be.
+INSTANTIATE_TEST_SUITE_P(
+    OutputPaths, MergeFailureTest,
+    testing::Values(
+        std::make_tuple(
+            FailureCase{"OutputFolderMissing", Setup::OutputFolderMissing, kFirst, kSecond, false,
+                        "Path not found (76): output file: cannot create a file in the folder \"{dir}/missing\": "
+                        "No such file or directory"},
+            false),
+        std::make_tuple(
+            FailureCase{"OutputIsFolder", Setup::OutputIsFolder, kFirst, kSecond, false,
+                        "Path/File access error (75): output file: \"{dir}/out.itc\" is a folder, not a file that "
+                        "can be replaced"},
+            true),
+        std::make_tuple(FailureCase{"OutputPathEmpty", Setup::OutputPathEmpty, kFirst, kSecond, false,
+                                    "Bad file name (52): output file: no output path was given"},
+                        false)),
+    FailureName);
+
+}  // namespace
+}  // namespace tandemo

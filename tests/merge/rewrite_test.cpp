@@ -1,0 +1,283 @@
+// The second file's rewrite on its own: given the state the first file left, which
+// lines it appends, renumbered, re-timed and compensated, and where it refuses.
+#include "merge/rewrite.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "merge/line_io.hpp"
+#include "merge/tracked_output.hpp"
+#include "test_support.hpp"
+
+namespace tandemo {
+namespace {
+
+using test::Text;
+
+struct Rewritten {
+  std::optional<MergeError> error;
+  std::string written;
+  RunState state;
+  RewriteReport report;
+};
+
+Rewritten Rewrite(const std::string& second, RunState state, bool compensate) {
+  test::TempDir dir;
+  test::WriteFile(dir / "second.itc", second);
+  Rewritten r;
+  LineReader reader;
+  EXPECT_TRUE(reader.Open(dir / "second.itc"));
+  int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  EXPECT_GE(fd, 0);
+  LineWriter writer;
+  writer.Attach(fd);
+  TrackedOutput out(writer);
+  r.error = RewriteSecondFile(reader, FilePlace::Input(2), out, state, compensate, r.report);
+  EXPECT_TRUE(writer.Flush());
+  ::close(fd);
+  r.written = test::ReadFile(dir / "out").value_or("(unreadable)");
+  r.state = state;
+  return r;
+}
+
+// What a typical first file leaves: 11 marker lines, last lines
+// 596.0,10.50,25.0 and 598.0,10.52,25.0.
+RunState TypicalJoinState() { return RunState{11, 2, 598, 10.52f}; }
+
+const std::string kTypicalSecond = Text({"header", "@0", "2.0,10.90,25.1", "4.0,10.92,25.1", "@1,5.0",
+                                        "6.0,11.40,25.1", "8.0,11.38,25.1"});
+
+TEST(RewriteTypicalJoinTest, CompensationOff) {
+  Rewritten r = Rewrite(kTypicalSecond, TypicalJoinState(), false);
+  ASSERT_FALSE(r.error) << r.error->Message();
+  EXPECT_EQ(r.written, Text({"@11,5.0", "600.00,11.40,25.1", "602.00,11.38,25.1"}));
+  EXPECT_EQ(r.state.lngMarkerCount, 10);
+  EXPECT_EQ(r.state.lngTime, 602);
+  EXPECT_EQ(r.report.injectionsAppended, 1);
+  EXPECT_EQ(r.report.dataLinesAppended, 2);
+}
+
+TEST(RewriteTypicalJoinTest, CompensationOn) {
+  Rewritten r = Rewrite(kTypicalSecond, TypicalJoinState(), true);
+  ASSERT_FALSE(r.error) << r.error->Message();
+  EXPECT_EQ(r.written, Text({"@11,5.0", "600.00,11.0,25.1", "602.00,10.98,25.1"}));
+  // 10.92f - 10.52f, rounded to a float.
+  EXPECT_EQ(r.report.sngDPOffset, 0.3999996185302734375f);
+}
+
+// Compensation: the offset is exact to the last bit, and each field
+// comes out as the field minus that offset, in the DP pattern.
+struct CompensationCase {
+  std::string lastDP;
+  std::string refDP;
+  double offset;
+  std::string field;
+  std::string written;
+};
+std::ostream& operator<<(std::ostream& os, const CompensationCase& c) {
+  return os << "last " << c.lastDP << ", reference " << c.refDP << ", field \"" << c.field << '"';
+}
+
+class CompensationTest : public testing::TestWithParam<CompensationCase> {};
+
+TEST_P(CompensationTest, SubtractsTheOffsetFromFieldOne) {
+  const CompensationCase& c = GetParam();
+  RunState state{1, 1, 5, static_cast<float>(std::stod(c.lastDP))};
+  Rewritten r = Rewrite(Text({"@0", "1.0," + c.refDP, "@1,x", "9.0," + c.field + ",25.1"}), state, true);
+  ASSERT_FALSE(r.error) << r.error->Message();
+  EXPECT_EQ(static_cast<double>(r.report.sngDPOffset), c.offset);
+  EXPECT_EQ(r.written, Text({"@1,x", "6.00," + c.written + ",25.1"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offsets, CompensationTest,
+    testing::Values(CompensationCase{"10.25", "10.5", 0.25, "12.75", "12.5"},
+                    CompensationCase{"10.25", "10.5", 0.25, " 12.75 ", "12.5"},  // the blanks go with the field
+                    CompensationCase{"-2.5", "1.25", 3.75, "3.0", "-0.75"},
+                    CompensationCase{"10.1", "10.3", 0.19999980926513671875, "11.0", "10.8"},
+                    CompensationCase{"0.1", "100.3", 100.20000457763671875, "100.3", "0.099995"},
+                    CompensationCase{"0.1", "100.3", 100.20000457763671875, "101.0", "0.799995"}));
+
+// One row per behaviour of the line-by-line state machine.
+struct RewriteCase {
+  std::string name;
+  RunState state;
+  std::string second;
+  bool compensate;
+  std::string written;
+  std::int32_t markerCount;
+  std::int32_t time;
+};
+std::ostream& operator<<(std::ostream& os, const RewriteCase& c) { return os << c.name; }
+
+class RewriteStateTest : public testing::TestWithParam<RewriteCase> {};
+
+TEST_P(RewriteStateTest, AppendsWhatContinuesTheFirstFile) {
+  const RewriteCase& c = GetParam();
+  Rewritten r = Rewrite(c.second, c.state, c.compensate);
+  ASSERT_FALSE(r.error) << r.error->Message();
+  EXPECT_EQ(r.written, c.written);
+  EXPECT_EQ(r.state.lngMarkerCount, c.markerCount);
+  EXPECT_EQ(r.state.lngTime, c.time);
+}
+
+const RunState kState{5, 2, 100, 10.25f};
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, RewriteStateTest,
+    testing::Values(
+        RewriteCase{"EmptyFile", kState, "", true, "", 5, 100},
+        RewriteCase{"NoMarkerLine", kState, Text({"$ITC", "1.0,2.0", "", "3"}), true, "", 5, 100},
+        RewriteCase{"MarkersWithoutComma", kState, Text({"@0", "1.0,2.0", "@", "3.0,4.0"}), false, "", 3, 100},
+        RewriteCase{"MarkerThenDataDirectly", kState, Text({"@1,0.4", "1.0,11.0,25", "2.0,12.0,25"}), false,
+                    Text({"@6,0.4", "102.00,11.0,25", "104.00,12.0,25"}), 5, 104},
+        RewriteCase{"NothingBetweenAtAndComma", kState, Text({"@,x"}), false, Text({"@5,x"}), 5, 100},
+        RewriteCase{"MarkerEndsInItsComma", kState, Text({"@3,"}), false, Text({"@8,"}), 5, 100},
+        RewriteCase{"MarkerNumberWithBlanks", kState, Text({"@ 1 2,x"}), false, Text({"@17,x"}), 5, 100},
+        RewriteCase{"FractionHalfToEven", kState, Text({"@2.5,a", "@3.5,b", "@-0.5,c"}), false,
+                    Text({"@7,a", "@9,b", "@5,c"}), 5, 100},
+        RewriteCase{"DataLineEndsInItsComma", kState, Text({"@1,x", "6.0,"}), false,
+                    Text({"@6,x", "102.00,"}), 5, 102},
+        RewriteCase{"TimeStampsOfTheFileAreIgnored", kState, Text({"@1,x", "999.0,1", "-5,2", "abc,3"}), false,
+                    Text({"@6,x", "102.00,1", "104.00,2", "106.00,3"}), 5, 106},
+        RewriteCase{"StepZero", RunState{0, 0, 7, 0.0f}, Text({"@1,x", "1.0,1", "2.0,2"}), false,
+                    Text({"@1,x", "7.00,1", "7.00,2"}), 0, 7},
+        RewriteCase{"NegativeTimeThroughZero", RunState{0, 2, -4, 0.0f}, Text({"@1,x", "1,a", "2,b", "3,c"}),
+                    false, Text({"@1,x", "-2.00,a", ".00,b", "2.00,c"}), 0, 2},
+        RewriteCase{"LineWithoutCommaInDataSectionCopied", kState, Text({"@1,x", "1,2", "note", "2,3"}),
+                    false, Text({"@6,x", "102.00,2", "note", "104.00,3"}), 5, 104},
+        RewriteCase{"EmptyLinesAreDropped", kState, Text({"@1,x", "", "1,2", ""}), false,
+                    Text({"@6,x", "102.00,2"}), 5, 102},
+        RewriteCase{"OutsideLinesAreNotWritten", kState,
+                    Text({"@1,x", "1,2", "@", "9,9", "stray", "@2,y", "3,4"}), false,
+                    Text({"@6,x", "102.00,2", "@6,y", "104.00,4"}), 4, 104},
+        // A data section entered again: its markers use the lowered count, and the
+        // offset stays as first computed (0.25 from the baseline 10.5).
+        RewriteCase{"OffsetTakenOnceOnly", kState,
+                    Text({"@0", "1.0,10.5", "@1,x", "2.0,12.75", "@", "3.0,50.0", "@2,y", "4.0,13.75"}), true,
+                    Text({"@5,x", "102.00,12.5", "@5,y", "104.00,13.5"}), 3, 104},
+        // Only baseline lines (with a comma, after the first marker line) give the
+        // reference DP: not header numbers, empty lines or lines without a comma.
+        RewriteCase{"HeaderNumbersAreNoBaseline", kState,
+                    Text({"$ 99 , 99", "# 98", "@0", "1.0,10.5", "@1,x", "2.0,12.75"}), true,
+                    Text({"@5,x", "102.00,12.5"}), 4, 102},
+        RewriteCase{"EmptyLineBeforeDataKeepsBaseline", kState,
+                    Text({"@0", "1.0,10.5", "", "@1,x", "", "2.0,12.75"}), true, Text({"@5,x", "102.00,12.5"}), 4,
+                    102},
+        RewriteCase{"LineWithoutCommaKeepsBaseline", kState,
+                    Text({"@0", "1.0,10.5", "77", "@1,x", "2.0,12.75"}), true, Text({"@5,x", "102.00,12.5"}), 4,
+                    102},
+        RewriteCase{"LatestBaselineLineCounts", kState,
+                    Text({"@0", "1.0,99.0", "1.5,10.5", "@1,x", "2.0,12.75"}), true,
+                    Text({"@5,x", "102.00,12.5"}), 4, 102},
+        RewriteCase{"BaselineDPIsFieldOne", kState, Text({"@0", "1.0, 10.5 ,3,4", "@1,x", "2.0,12.75,9"}), true,
+                    Text({"@5,x", "102.00,12.5,9"}), 4, 102},
+        RewriteCase{"DataLineWithOneCommaIsCompensated", kState, Text({"@0", "1,10.5", "@1,x", "2,12.75"}),
+                    true, Text({"@5,x", "102.00,12.5"}), 4, 102},
+        RewriteCase{"MarkerLinesAreNeverCompensated", kState, Text({"@0", "1,10.5", "@1,20.0,30", "2,12.75"}),
+                    true, Text({"@5,20.0,30", "102.00,12.5"}), 4, 102},
+        // Without compensation the reference DP is never needed, so no baseline is required.
+        RewriteCase{"NoBaselineIsFineWithoutCompensation", kState, Text({"$ 1 , 2", "@1,x", "2.0,12.75"}), false,
+                    Text({"@6,x", "102.00,12.75"}), 5, 102},
+        // The data line's comma at 32767 is fine: its rest is taken with a 32-bit subtraction.
+        RewriteCase{"DataCommaAt32767", kState, Text({"@1,x", std::string(32766, '1') + ",5"}), false,
+                    Text({"@6,x", "102.00,5"}), 5, 102},
+        // Marker count 0 and number -2147483648.5: the half goes to the even -2147483648.
+        RewriteCase{"MarkerNumberLowestLimit", RunState{0, 1, 0, 0.0f}, Text({"@-2147483648.5,x"}), false,
+                    Text({"@-2147483648,x"}), 0, 0},
+        RewriteCase{"MarkerNumberHighestLimit", RunState{1, 1, 0, 0.0f}, Text({"@2147483646,x"}), false,
+                    Text({"@2147483647,x"}), 1, 0},
+        RewriteCase{"TimeStampHighestLimit", RunState{0, 2, 2147483645, 0.0f}, Text({"@1,x", "1,1"}), false,
+                    Text({"@1,x", "2147483647.00,1"}), 0, 2147483647},
+        RewriteCase{"CountLowestLimit", RunState{-2147483647, 1, 0, 0.0f}, Text({"@"}), false, "",
+                    -2147483647 - 1, 0}),
+    [](const testing::TestParamInfo<RewriteCase>& p) { return p.param.name; });
+
+// Each refusal: its code, the second file's line where it arose, and why.
+struct FailureCase {
+  std::string name;
+  RunState state;
+  std::string second;
+  bool compensate;
+  std::string message;
+};
+std::ostream& operator<<(std::ostream& os, const FailureCase& c) { return os << c.name; }
+
+class RewriteFailureTest : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(RewriteFailureTest, RefusesWithItsMessage) {
+  const FailureCase& c = GetParam();
+  Rewritten r = Rewrite(c.second, c.state, c.compensate);
+  ASSERT_TRUE(r.error) << "no failure; wrote:\n" << r.written;
+  EXPECT_EQ(r.error->Message(), c.message);
+}
+
+std::string CommaAt(std::size_t position) {
+  std::string s(position - 1, '1');
+  return s + ",2";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, RewriteFailureTest,
+    testing::Values(
+        FailureCase{"MarkerNumberBeyond32Bits", kState, Text({"@0", "@2147483648,x"}), false,
+                    "Overflow (6): second file, line 2: the injection number \"2147483648\" does not fit in 32 bits"},
+        // 2147483647.5 rounds to 2^31, one past the top.
+        FailureCase{"MarkerNumberRoundsBeyond32Bits", kState, Text({"@2147483647.5,x"}), false,
+                    "Overflow (6): second file, line 1: the injection number \"2147483647.5\" does not fit in 32 "
+                    "bits"},
+        FailureCase{"NewMarkerNumberBeyond32Bits", RunState{1, 1, 0, 0.0f}, Text({"@2147483647,x"}), false,
+                    "Overflow (6): second file, line 1: the injection number 2147483647 + 1 does not fit in 32 "
+                    "bits"},
+        FailureCase{"MarkerCountBelow32Bits", RunState{-2147483647 - 1, 1, 0, 0.0f}, Text({"x", "@"}), false,
+                    "Overflow (6): second file, line 2: the injection count falls below -2147483648"},
+        FailureCase{"TimeStampBeyond32Bits", RunState{0, 2, 2147483646, 0.0f}, Text({"@1,x", "1,1"}), false,
+                    "Overflow (6): second file, line 2: the time stamp 2147483646 + 2 leaves the 32-bit range"},
+        // Every line's first comma is found first, so even a header line counts.
+        FailureCase{"CommaAt32768", kState, Text({"$ITC", CommaAt(32768)}), false,
+                    "Overflow (6): second file, line 2: the first comma stands at position 32768, beyond 32767"},
+        FailureCase{"BaselineCommaAt32767", kState, Text({"@0", CommaAt(32767)}), false,
+                    "Overflow (6): second file, line 2: the first comma stands at position 32767; the position "
+                    "after it does not fit in 16 bits"},
+        FailureCase{"LineWithoutCommaCompensated", kState, Text({"@0", "1,10", "@1,x", "1,2", "note"}), true,
+                    "Subscript out of range (9): second file, line 5: the line \"note\" inside a data section has "
+                    "no DP field to compensate"},
+        FailureCase{"DPFieldNotANumber", kState, Text({"@0", "1,10", "@1,x", "", "1,abc,3"}), true,
+                    "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number"},
+        FailureCase{"DPFieldEmpty", kState, Text({"@0", "1,10", "@1,x", "6.00,,3"}), true,
+                    "Type mismatch (13): second file, line 4: the DP field \"\" is not a number"},
+        FailureCase{"DataLineEndsInItsComma", kState, Text({"@0", "1,10", "@1,x", "6.00,"}), true,
+                    "Type mismatch (13): second file, line 4: the DP field \"\" is not a number"},
+        FailureCase{"DPFieldLongIsCutShort", kState, Text({"@0", "1,10", "@1,x", "6.00," + std::string(100, 'z')}),
+                    true,
+                    "Type mismatch (13): second file, line 4: the DP field \"" + std::string(60, 'z') +
+                        "...\" is not a number"},
+        FailureCase{"DPFieldBeyondDoubleRange", kState, Text({"@0", "1,10", "@1,x", "6.00,1e999"}), true,
+                    "Overflow (6): second file, line 4: the DP field \"1e999\" is beyond the 64-bit float range"},
+        FailureCase{"NoBaselineBeforeData", kState, Text({"$ 1 , 2", "@1,x", "2.0,12.75"}), true,
+                    "No baseline (1002): second file, line 3: no baseline line (a line with a comma after the "
+                    "first marker line) comes before the first data line, so there is no reference DP to "
+                    "compensate from"},
+        FailureCase{"OnlyEmptyAndCommalessLinesBeforeData", kState, Text({"@0", "", "5", "@1,x", "2.0,12.75"}), true,
+                    "No baseline (1002): second file, line 5: no baseline line (a line with a comma after the "
+                    "first marker line) comes before the first data line, so there is no reference DP to "
+                    "compensate from"},
+        // 3e38 - (-3e38) = 6e38 is beyond the largest float, about 3.4e38.
+        FailureCase{"OffsetBeyondFloatRange", RunState{0, 1, 0, -3e38f}, Text({"@0", "1,3e38", "@1,x", "2,1"}),
+                    true,
+                    "Overflow (6): second file, line 4: the DP offset between the reference DP 3e+38 and the "
+                    "first file's last DP -3e+38 is beyond the 32-bit float range"},
+        // Line numbers count every line read, whatever ends it.
+        FailureCase{"LineNumbersCountEveryLineEnd", kState, "@0\n1,10\r@1,x\r\n\n\r\n1,abc\n", true,
+                    "Type mismatch (13): second file, line 6: the DP field \"abc\" is not a number"}),
+    [](const testing::TestParamInfo<FailureCase>& p) { return p.param.name; });
+
+}  // namespace
+}  // namespace tandemo
