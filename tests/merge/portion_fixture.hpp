@@ -3,13 +3,7 @@
 // changed to show one difference at a time.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -56,39 +50,6 @@ struct Portion {
     return text;
   }
 };
-
-// A folder of its own for each test, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("tandemo-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    std::string p = (path_ / name).string();
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p;
-  }
-  std::string Path(const std::string& name) const { return (path_ / name).string(); }
-  std::size_t EntryCount() const {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path_),
-                                                  std::filesystem::directory_iterator{}));
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline std::vector<std::string> CrLfLines(const std::string& text) {
   std::vector<std::string> lines;

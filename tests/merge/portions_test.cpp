@@ -8,14 +8,27 @@
 #include "merge/compatibility.hpp"
 #include "merge/merge_run.hpp"
 #include "portion_fixture.hpp"
+#include "test_support.hpp"
 
 namespace tandemo {
 namespace {
 
 using testing::CrLfLines;
 using testing::Portion;
-using testing::ReadAll;
-using testing::TempDir;
+
+// The scratch folder of a test, with the few things these tests do in it.
+class TempDir : public test::TempDir {
+ public:
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    std::string p = *this / name;
+    test::WriteFile(p, bytes);
+    return p;
+  }
+  std::string Path(const std::string& name) const { return *this / name; }
+  std::size_t EntryCount() const { return test::ListDir(path()).size(); }
+};
+
+std::string ReadAll(const std::string& path) { return test::ReadFile(path).value_or(""); }
 
 Portion Second(int injections) {
   Portion p;
