@@ -19,7 +19,7 @@ QStringList NameFiltersOf(const QString& filter) {
     if (description.endsWith(u'(' + patterns + u')')) {
       result << description;
     } else {
-      result << description + u" (" + patterns + u')';
+      result << description + QStringLiteral(" (") + patterns + QLatin1Char(')');
     }
   }
   return result;

@@ -38,6 +38,20 @@ QString DroppedFile(const QMimeData* mime) {
   return path;
 }
 
+// Only the file's name is taken, so the drop is a copy or a link, never a move:
+// a file manager deletes the source of a move that was accepted.
+bool TakeAsCopy(QDropEvent& event) {
+  for (Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+    if (event.possibleActions() & action) {
+      event.setDropAction(action);
+      event.accept();
+      return true;
+    }
+  }
+  event.ignore();
+  return false;
+}
+
 }  // namespace
 
 Form1::Form1() : ownNotifier_(std::make_unique<QtNotifier>()), notifier_(ownNotifier_.get()) {
@@ -55,8 +69,9 @@ void Form1::Build(FileChooser& chooser) {
   setWindowIcon(MakeIcon(IconKind::Program));
   setFixedSize(kClientSize);
 
-  static const char* const kFrameCaptions[] = {"First ITC File", "Second ITC File",
-                                               "Output ITC File"};
+  static const char* const kFrameCaptions[] = {QT_TR_NOOP("First ITC File"),
+                                               QT_TR_NOOP("Second ITC File"),
+                                               QT_TR_NOOP("Output ITC File")};
   static const int kFrameTops[] = {8, 64, 120};
   for (int i = 0; i < 3; ++i) {
     Frame1[i] = new QGroupBox(tr(kFrameCaptions[i]), this);
@@ -93,17 +108,18 @@ void Form1::Build(FileChooser& chooser) {
 
   Check1 = new WrappingCheckBox(tr("Compensate for DP offset between data sets."), this);
   Check1->setObjectName(QStringLiteral("Check1"));
-  // The caption takes two lines: the box grows downwards to the height of Do It,
-  // and widens towards Do It if two lines are not enough.
+  // The caption is wider than the box: it wraps, the box growing downwards as far
+  // as the lines need, and widening up to Do It where two lines at 193 px do not
+  // hold it (a larger font).
   constexpr int kCheckLeft = 8;
   constexpr int kCheckTop = 184;
   constexpr int kCheckWidth = 193;
-  constexpr int kRoomWidth = 224 - 8 - kCheckLeft;
-  constexpr int kRoomHeight = 238 - kCheckTop;
+  const int roomWidth = cmdDoIt->x() - 8 - kCheckLeft;
+  const int roomHeight = kClientSize.height() - kCheckTop;
   int width = kCheckWidth;
-  if (Check1->heightForWidth(width) > 41) width = kRoomWidth;
+  if (Check1->heightForWidth(width) > cmdDoIt->height()) width = roomWidth;
   Check1->setGeometry(kCheckLeft, kCheckTop, width,
-                      std::clamp(Check1->heightForWidth(width), 25, kRoomHeight));
+                      std::clamp(Check1->heightForWidth(width), 25, roomHeight));
 
   QWidget* order[] = {txtFile1,      cmdFile1,      cmdFile2, txtFile2,
                       cmdOutputFile, txtOutputFile, cmdDoIt,  Check1};
@@ -204,9 +220,9 @@ void Form1::ReportOutcome(const tandemo::MergeOutcome& outcome) {
   const tandemo::MergeError& error = *outcome.error;
   const QString title = QString::fromStdString(error.Title());
   QString rest = QString::fromStdString(error.Message());
-  if (rest.startsWith(title + u": ")) rest.remove(0, title.size() + 2);
+  if (rest.startsWith(title + QStringLiteral(": "))) rest.remove(0, title.size() + 2);
   notifier_->Warn(this, kProgramTitle, title,
-                  rest + u"\n\n" + tr("Nothing was written; the output file is as it was."));
+                  rest + QStringLiteral("\n\n") + tr("Nothing was written; the output file is as it was."));
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
@@ -219,14 +235,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragMove: {
       auto* drag = static_cast<QDragMoveEvent*>(event);
       if (DroppedFile(drag->mimeData()).isEmpty()) break;  // text drags as a line edit takes them
-      drag->acceptProposedAction();
+      TakeAsCopy(*drag);
       return true;
     }
     case QEvent::Drop: {
       auto* drop = static_cast<QDropEvent*>(event);
       const QString path = DroppedFile(drop->mimeData());
       if (path.isEmpty()) break;
-      drop->acceptProposedAction();
+      if (!TakeAsCopy(*drop)) return true;
       // As Browse would: store, show, and move the start folder to the file's folder.
       box->setText(path);
       UpdateStartFolder(path);

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStringList>
+#include <algorithm>
 
 #include "icons.hpp"
 
