@@ -15,6 +15,7 @@
 #include <iterator>
 
 #include "file_dialog.hpp"
+#include "merge/compatibility.hpp"
 #include "find_slash.hpp"
 #include "frm_tip.hpp"
 #include "icons.hpp"
@@ -67,7 +68,6 @@ void Form1::Build(FileChooser& chooser) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(kProgramTitle);
   setWindowIcon(MakeIcon(IconKind::Program));
-  setFixedSize(kClientSize);
 
   static const char* const kFrameCaptions[] = {QT_TR_NOOP("First ITC File"),
                                                QT_TR_NOOP("Second ITC File"),
@@ -108,21 +108,26 @@ void Form1::Build(FileChooser& chooser) {
 
   Check1 = new WrappingCheckBox(tr("Compensate for DP offset between data sets."), this);
   Check1->setObjectName(QStringLiteral("Check1"));
-  // The caption is wider than the box: it wraps, the box growing downwards as far
-  // as the lines need, and widening up to Do It where two lines at 193 px do not
-  // hold it (a larger font).
+  Check2 = new WrappingCheckBox(tr("Update the header to list every injection."), this);
+  Check2->setObjectName(QStringLiteral("Check2"));
+  // The captions are wider than the boxes: they wrap, each box growing downwards as
+  // far as its lines need, and widening up to Do It where two lines at 193 px do
+  // not hold it (a larger font). The window grows to hold the second box.
   constexpr int kCheckLeft = 8;
   constexpr int kCheckTop = 184;
   constexpr int kCheckWidth = 193;
   const int roomWidth = cmdDoIt->x() - 8 - kCheckLeft;
-  const int roomHeight = kClientSize.height() - kCheckTop;
-  int width = kCheckWidth;
-  if (Check1->heightForWidth(width) > cmdDoIt->height()) width = roomWidth;
-  Check1->setGeometry(kCheckLeft, kCheckTop, width,
-                      std::clamp(Check1->heightForWidth(width), 25, roomHeight));
+  int top = kCheckTop;
+  for (WrappingCheckBox* box : {Check1, Check2}) {
+    int width = kCheckWidth;
+    if (box->heightForWidth(width) > cmdDoIt->height()) width = roomWidth;
+    box->setGeometry(kCheckLeft, top, width, std::max(box->heightForWidth(width), 25));
+    top = box->geometry().bottom() + 1 + kCheckGap;
+  }
+  setFixedSize(kClientSize.width(), std::max(kClientSize.height(), top - kCheckGap + 8));
 
   QWidget* order[] = {txtFile1,      cmdFile1,      cmdFile2, txtFile2,
-                      cmdOutputFile, txtOutputFile, cmdDoIt,  Check1};
+                      cmdOutputFile, txtOutputFile, cmdDoIt,  Check1, Check2};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
   cdlFiles = new FileDialogControl(chooser, this);
@@ -200,15 +205,43 @@ void Form1::cmdDoIt_Click() {
   const QString textOut = txtOutputFile->text();
   if (text1.isEmpty() || text2.isEmpty() || textOut.isEmpty()) return;
 
+  if (!FilesBelongTogether()) return;
   QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   const tandemo::MergeOutcome outcome = MergeStoredFiles();
   QGuiApplication::restoreOverrideCursor();
   ReportOutcome(outcome);
 }
 
+bool Form1::FilesBelongTogether() {
+  std::vector<tandemo::FileFacts> facts;
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  std::optional<tandemo::MergeError> error =
+      tandemo::ScanInputs({ToEngine(s_.strFile1), ToEngine(s_.strFile2)}, facts);
+  QGuiApplication::restoreOverrideCursor();
+  if (error) {  // the merge would fail the same way: say so now
+    ReportOutcome(tandemo::MergeOutcome{std::move(error), {}});
+    return false;
+  }
+  const tandemo::Comparison comparison = tandemo::CompareAll(facts);
+  if (comparison.agrees()) return true;
+  QString text = tr("These files may not belong to one titration:") + QStringLiteral("\n");
+  for (const tandemo::Difference& d : comparison.differences) {
+    text += QStringLiteral("\n") +
+            tr("%1: %2 in the first file, %3 in the second file")
+                .arg(QString::fromStdString(d.what), QString::fromStdString(d.firstValue),
+                     QString::fromStdString(d.laterValue));
+  }
+  text += QStringLiteral("\n\n") + tr("Merge them anyway?");
+  return notifier_->Ask(this, kProgramTitle, text, /*yesIsDefault=*/false);
+}
+
 tandemo::MergeOutcome Form1::MergeStoredFiles() const {
-  return tandemo::RunMerge(ToEngine(s_.strFile1), ToEngine(s_.strFile2),
-                           ToEngine(s_.strOutputFile), Check1->isChecked());
+  tandemo::MergeRequest request;
+  request.inputs = {ToEngine(s_.strFile1), ToEngine(s_.strFile2)};
+  request.output = ToEngine(s_.strOutputFile);
+  request.compensate = Check1->isChecked();
+  request.updateHeader = Check2->isChecked();
+  return tandemo::RunMerge(request);
 }
 
 void Form1::ReportOutcome(const tandemo::MergeOutcome& outcome) {

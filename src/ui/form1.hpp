@@ -43,7 +43,9 @@ class Form1 final : public QWidget {
   };
   const Strings& strings() const { return s_; }
 
+  // The designed client area; the window grows downwards to hold the second check box.
   static constexpr QSize kClientSize{395, 238};
+  static constexpr int kCheckGap = 2;  // between the two check boxes
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -61,7 +63,9 @@ class Form1 final : public QWidget {
   // The dialog settings every display starts from.
   void PrepareDialog(const QString& strTitle, std::uint32_t flags);
   void UpdateStartFolder(const QString& strPath);
-  // The one call into the engine, with the stored paths and the switch.
+  // Compares the two files; where they differ, asks whether to merge anyway.
+  bool FilesBelongTogether();
+  // The one call into the engine, with the stored paths and the switches.
   tandemo::MergeOutcome MergeStoredFiles() const;
   void ReportOutcome(const tandemo::MergeOutcome& outcome);
 
@@ -79,6 +83,7 @@ class Form1 final : public QWidget {
   QLineEdit* txtOutputFile;
   QPushButton* cmdDoIt;
   WrappingCheckBox* Check1;
+  WrappingCheckBox* Check2;
   FileDialogControl* cdlFiles;
 };
 
