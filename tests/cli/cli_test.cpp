@@ -16,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "portion_fixture.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -315,3 +316,85 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest, testing::Values(SIGINT, SIGT
                          });
 
 }  // namespace
+
+// ---------------------------------------------- comparing, the header, more portions
+
+namespace portions {
+
+using tandemo::testing::Portion;
+
+Portion Later(const std::string& temperature) {
+  Portion p;
+  p.temperature = "$ " + temperature + " ";
+  p.dp = 11.2;
+  return p;
+}
+
+struct Pair {
+  TempDir dir;
+  std::string first, second, out;
+  Pair(const Portion& a, const Portion& b)
+      : first(dir / "first.itc"), second(dir / "second.itc"), out(dir / "out.itc") {
+    tandemo::test::WriteFile(first, a.Text());
+    tandemo::test::WriteFile(second, b.Text());
+  }
+};
+
+TEST(CliPortionsTest, RefusesFilesThatDifferAndListsEachDifference) {
+  for (bool outputExists : {false, true}) {
+    Portion second = Later("30");
+    second.step = 5;
+    Pair p(Portion{}, second);
+    if (outputExists) tandemo::test::WriteFile(p.out, "kept\r\n");
+    const FileState before = FileState::Of(p.out);
+    Result r = RunMerge({p.first, p.second, p.out});
+    ASSERT_TRUE(r.exited && r.status == 1) << r;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing "
+              "was written\n"
+              "  target temperature: 25 in the first file, 30 in the second file\n"
+              "  time step: 2 in the first file, 5 in the second file\n"
+              "Use --force to merge them anyway.\n");
+    EXPECT_EQ(FileState::Of(p.out), before);
+    EXPECT_EQ(tandemo::test::ListDir(p.dir.path()).size(), outputExists ? 3u : 2u);
+  }
+}
+
+TEST(CliPortionsTest, ForceMergesThemAndSaysWhatDiffered) {
+  Pair p(Portion{}, Later("30"));
+  Result r = RunMerge({"--force", p.first, p.second, p.out});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  // 32 lines of the first file, then two markers with three data lines each.
+  EXPECT_EQ(r.out, "Wrote 40 lines to \"" + p.out + "\": 2 injections appended (numbered 3 to 4).\n");
+  EXPECT_EQ(r.err,
+            "tandemo-merge: merged despite a difference: target temperature: 25 in the first file, 30 "
+            "in the second file\n");
+}
+
+TEST(CliPortionsTest, NotesWhatItCouldNotCompare) {
+  Portion second = Later("25");
+  second.instrument = "% unnamed";
+  Pair p(Portion{}, second);
+  Result r = RunMerge({p.first, p.second, p.out});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  EXPECT_EQ(r.err, "tandemo-merge: not compared: instrument: the second file's header does not name it\n");
+}
+
+TEST(CliPortionsTest, UpdateHeaderAndThreePortions) {
+  Pair p(Portion{}, Later("25.0"));
+  const std::string third = p.dir / "third.itc";
+  tandemo::test::WriteFile(third, Later("25").Text());
+  Result r = RunMerge({"--update-header", "--compensate", p.first, p.second, third, p.out});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  // 32 + 2 listed injection lines + 2 x 8 appended lines. The offsets: baseline 11.22
+  // less the last DP 10.58 in 32-bit floats, then 11.22 less the compensated 10.64.
+  EXPECT_EQ(r.out, "Wrote 52 lines to \"" + p.out +
+                       "\": 4 injections appended from 2 files (numbered 3 to 6), header lists 6 "
+                       "injections, DP offsets 0.64000034, 0.5799999.\n");
+  EXPECT_EQ(r.err, "");
+  const std::string merged = tandemo::test::ReadFile(p.out).value_or("");
+  EXPECT_EQ(merged.substr(0, 12), "$ITC\r\n$ 6 \r\n");
+}
+
+}  // namespace portions
