@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   clang libclang-rt-14-dev
   locales
-  xvfb xauth xdotool
+  qt6-qpa-plugins xvfb xauth python3
   dpkg-dev file
 )
 
