@@ -27,7 +27,7 @@ struct TitrationSpec {
   double temperature = 25.0;           // °C
   double cellVolume = 0.2;             // mL
   double cellConcentration = 0.05;     // mM
-  double syringeConcentration = 0.6;   // mM; the syringe is reloaded with the same solution
+  double syringeConcentration = 0.5;   // mM; the syringe is reloaded with the same solution
   double bindingConstant = 1.0e6;      // 1/M
   double enthalpy = -12.0;             // kcal/mol; below zero the binding releases heat
   double dilutionHeat = -0.08;         // µcal per µL injected
@@ -40,7 +40,7 @@ struct TitrationSpec {
   bool crlf = true;  // false: LF alone, as in files that passed through other tools
 };
 
-// Why the spec cannot be generated, or nothing when it can.
+// Why a titration with these settings cannot be written, or nothing when it can.
 std::optional<std::string> Validate(const TitrationSpec& spec);
 
 // Where generated text goes. The generator hands over whole lines with their ends.
@@ -89,7 +89,7 @@ class FileSink final : public Sink {
 // stamps starting again at one time step. Call Validate() first.
 void WritePair(const TitrationSpec& spec, Sink& first, Sink& second);
 
-// The spec with its time between injections lengthened so that the pair holds
+// The settings with the time between injections lengthened so that the pair holds
 // about `totalBytes` bytes; the injections stay as they are. Fails when the size
 // cannot be reached within the 32-bit time stamps of a merged file.
 std::optional<std::string> FitToSize(TitrationSpec& spec, std::uint64_t totalBytes);
