@@ -87,14 +87,14 @@ std::string DescribeDifference(const Difference& d) {
 }
 
 std::optional<MergeError> ScanInputs(const std::vector<std::string>& inputs,
-                                     std::vector<FileFacts>& facts) {
+                                     std::vector<FileFacts>& facts, ScanDepth depth) {
   facts.assign(inputs.size(), FileFacts{});
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     if (inputs[i].empty()) {
       return MergeError{ErrorCode::BadFileName, FilePlace::Input(static_cast<int>(i + 1)), 0,
                         "no path was given"};
     }
-    if (auto err = ScanFile(inputs[i], FilePlace::Input(static_cast<int>(i + 1)), facts[i]))
+    if (auto err = ScanFile(inputs[i], FilePlace::Input(static_cast<int>(i + 1)), facts[i], depth))
       return err;
   }
   return std::nullopt;

@@ -34,6 +34,7 @@ std::string DescribeDifference(const Difference& d);
 
 // Scans every input in order; the first failure stops it.
 std::optional<MergeError> ScanInputs(const std::vector<std::string>& inputs,
-                                     std::vector<FileFacts>& facts);
+                                     std::vector<FileFacts>& facts,
+                                     ScanDepth depth = ScanDepth::HeaderAndTail);
 
 }  // namespace tandemo

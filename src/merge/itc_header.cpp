@@ -17,6 +17,8 @@ namespace {
 // A header longer than this is no ITC header; the rest of it is not kept.
 constexpr std::size_t kMaxHeaderLines = 10000;
 constexpr std::size_t kFirstInjectionLine = 11;
+// Enough for the last two data lines of any instrument's file.
+constexpr std::uint64_t kTailBytes = 64 * 1024;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -108,7 +110,8 @@ void ReadHeader(const std::vector<std::string>& header, FileFacts& facts) {
 
 }  // namespace
 
-std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, FileFacts& facts) {
+std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, FileFacts& facts,
+                                   ScanDepth depth) {
   facts = FileFacts{};
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
@@ -122,25 +125,44 @@ std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, Fil
     return MergeError{err == ENOENT ? ErrorCode::FileNotFound : CodeForErrno(err), place, 0,
                       Quoted(path) + " cannot be opened: " + std::strerror(err)};
   }
+  bool lineNumbersKnown = true;  // not once the scan jumps to the tail
+  auto readFailure = [&] {
+    return MergeError{CodeForErrno(reader.error()), place,
+                      lineNumbersKnown ? reader.LineNumber() + 1 : 0,
+                      std::string("the file could not be read: ") + std::strerror(reader.error())};
+  };
   std::vector<std::string> header;
-  bool inHeader = true;
+  std::string_view line;
+  LineReader::Status status;
+  while ((status = reader.Next(line)) == LineReader::Status::Line && !IsMarkerLine(line)) {
+    if (header.size() < kMaxHeaderLines) header.emplace_back(line);
+  }
+  if (status == LineReader::Status::Error) return readFailure();
+  ReadHeader(header, facts);
+  if (status == LineReader::Status::End) return std::nullopt;  // no marker line: no data lines
+  if (line.find(',') != std::string_view::npos) ++facts.injectionMarkers;
+
+  // The data lines: all of them, or only the file's tail when that holds the last two.
+  const std::uint64_t dataStart = reader.Offset();
+  const std::uint64_t size = reader.Size();
+  const bool tailOnly = depth == ScanDepth::HeaderAndTail && size > dataStart + kTailBytes;
+  if (tailOnly) {
+    lineNumbersKnown = false;
+    if (!reader.SeekTo(size - kTailBytes)) return readFailure();
+  }
+  bool skipPartial = tailOnly;  // the tail may begin inside a line
   int dataLines = 0;
   std::string previous, last;
-  std::string_view line;
   for (;;) {
-    LineReader::Status status = reader.Next(line);
+    status = reader.Next(line);
     if (status == LineReader::Status::End) break;
-    if (status == LineReader::Status::Error) {
-      return MergeError{CodeForErrno(reader.error()), place, reader.LineNumber() + 1,
-                        std::string("the file could not be read: ") + std::strerror(reader.error())};
-    }
-    if (IsMarkerLine(line)) {
-      inHeader = false;
-      if (line.find(',') != std::string_view::npos) ++facts.injectionMarkers;
+    if (status == LineReader::Status::Error) return readFailure();
+    if (skipPartial) {
+      skipPartial = false;
       continue;
     }
-    if (inHeader) {
-      if (header.size() < kMaxHeaderLines) header.emplace_back(line);
+    if (IsMarkerLine(line)) {
+      if (line.find(',') != std::string_view::npos) ++facts.injectionMarkers;
       continue;
     }
     if (line.empty() || line.find(',') == std::string_view::npos) continue;
@@ -148,7 +170,9 @@ std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, Fil
     last.assign(line);
     if (dataLines < 2) ++dataLines;
   }
-  ReadHeader(header, facts);
+  if (tailOnly && dataLines < 2) {  // very long lines: read all the data after all
+    return ScanFile(path, place, facts, ScanDepth::Whole);
+  }
   if (dataLines == 2) {
     Checked<double> step = TestedDifference(LeadingValue(last), LeadingValue(previous));
     if (step) facts.timeStep = step.value;

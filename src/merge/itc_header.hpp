@@ -33,12 +33,17 @@ struct FileFacts {
   std::optional<std::string> instrument;          // "%" line naming the software and version
   std::optional<double> timeStep;                 // from the last two data lines
 
-  long long injectionMarkers = 0;  // marker lines with a comma: what a join appends
+  long long injectionMarkers = 0;  // marker lines with a comma: what a join appends (Whole only)
 };
 
-// Reads the whole file once. Fails only when the file cannot be opened or read.
-// A pipe or device is left unread (`scanned` false) so that the merge still gets its bytes.
-std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, FileFacts& facts);
+// How much of a file a scan reads: its header and its last data lines are enough
+// to compare files; counting the injections a join appends takes the whole file.
+enum class ScanDepth { HeaderAndTail, Whole };
+
+// Fails only when the file cannot be opened or read. A pipe or device is left
+// unread (`scanned` false) so that the merge still gets its bytes.
+std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, FileFacts& facts,
+                                   ScanDepth depth = ScanDepth::Whole);
 
 // The header of a merged file that lists every injection: line 2 with the total,
 // and the appended files' "$" lines after the first file's own.

@@ -36,21 +36,29 @@ bool LineReader::Open(const std::string& path) {
 void LineReader::Attach(int fd) {
   fd_ = fd;
   owned_ = false;
-  buf_.assign(kChunk, '\0');
+  buf_.reset(new char[kChunk]);
+  capacity_ = kChunk;
+  base_ = 0;
   begin_ = end_ = 0;
 }
 
 bool LineReader::Fill() {
   if (eof_ || error_) return false;
   if (begin_ > 0) {  // keep the unread part, at the front
-    std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+    std::memmove(buf_.get(), buf_.get() + begin_, end_ - begin_);
+    base_ += begin_;
     end_ -= begin_;
     begin_ = 0;
   }
-  if (buf_.size() - end_ < kChunk / 2) buf_.resize(buf_.size() + kChunk);  // a long line
+  if (capacity_ - end_ < kChunk / 2) {  // a long line: grow
+    std::unique_ptr<char[]> bigger(new char[capacity_ + kChunk]);
+    std::memcpy(bigger.get(), buf_.get(), end_);
+    buf_ = std::move(bigger);
+    capacity_ += kChunk;
+  }
   endsKnown_ = false;  // positions move and new bytes arrive
   for (;;) {
-    ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+    ssize_t n = ::read(fd_, buf_.get() + end_, capacity_ - end_);
     if (n > 0) {
       end_ += static_cast<std::size_t>(n);
       return true;
@@ -69,7 +77,7 @@ bool LineReader::Fill() {
 std::size_t LineReader::FindLineEnd(std::size_t from) {
   // Each of the two searches runs ahead once and is remembered, so a file that
   // holds only one kind of line end is not searched again for the other at every line.
-  const char* base = buf_.data();
+  const char* base = buf_.get();
   if (!endsKnown_ || cr_ < from) {
     const void* p = std::memchr(base + from, '\r', end_ - from);
     cr_ = p ? static_cast<std::size_t>(static_cast<const char*>(p) - base) : end_;
@@ -89,7 +97,7 @@ LineReader::Status LineReader::Next(std::string_view& line) {
       if (Fill()) continue;
       if (error_) return Status::Error;
       if (begin_ == end_) return Status::End;
-      line = std::string_view(buf_.data() + begin_, end_ - begin_);
+      line = std::string_view(buf_.get() + begin_, end_ - begin_);
       begin_ = end_;
       ++lineNumber_;
       return Status::Line;
@@ -101,12 +109,30 @@ LineReader::Status LineReader::Next(std::string_view& line) {
       if (error_) return Status::Error;
       continue;  // the end of the file: the CR ends the last line alone
     }
-    line = std::string_view(buf_.data() + begin_, i - begin_);
+    line = std::string_view(buf_.get() + begin_, i - begin_);
     begin_ = i + 1;
     if (c == '\r' && begin_ < end_ && buf_[begin_] == '\n') ++begin_;
     ++lineNumber_;
     return Status::Line;
   }
+}
+
+bool LineReader::SeekTo(std::uint64_t offset) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    error_ = errno;
+    return false;
+  }
+  base_ = offset;
+  begin_ = end_ = 0;
+  eof_ = false;
+  endsKnown_ = false;
+  return true;
+}
+
+std::uint64_t LineReader::Size() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
 }
 
 void LineWriter::Attach(int fd) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +31,12 @@ class LineReader {
   Status Next(std::string_view& line);
 
   long long LineNumber() const { return lineNumber_; }  // of the line returned last
+  // Byte offset in the file of the next unread byte.
+  std::uint64_t Offset() const { return base_ + begin_; }
+  // Goes on reading from a byte offset; line numbers are no longer counted from the start.
+  bool SeekTo(std::uint64_t offset);
+  // The file's size, or 0 when it cannot be told.
+  std::uint64_t Size() const;
   int error() const { return error_; }
 
  private:
@@ -40,7 +48,10 @@ class LineReader {
   bool eof_ = false;
   int error_ = 0;
   long long lineNumber_ = 0;
-  std::vector<char> buf_;
+  // Not zero-filled: only bytes read from the file are ever looked at.
+  std::unique_ptr<char[]> buf_;
+  std::size_t capacity_ = 0;
+  std::uint64_t base_ = 0;  // file offset of buf_[0]
   std::size_t begin_ = 0;  // first unread byte
   std::size_t end_ = 0;    // one past the last byte read from the file
   bool endsKnown_ = false;  // cr_ and lf_ hold the next CR and LF at or after begin_

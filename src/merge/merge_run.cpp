@@ -140,7 +140,7 @@ MergeOutcome RunMerge(const MergeRequest& request) {
   HeaderPlan plan;
   if (request.updateHeader) {
     std::vector<FileFacts> facts;
-    if (auto err = ScanInputs(request.inputs, facts)) {
+    if (auto err = ScanInputs(request.inputs, facts, ScanDepth::Whole)) {
       outcome.error = std::move(err);
       return outcome;
     }

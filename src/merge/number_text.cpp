@@ -44,25 +44,70 @@ std::string TimeText(std::int32_t n) {
   return s;
 }
 
-void AppendSignalText(std::string& out, double x) {
-  // 15 significant digits, as "d.ddddddddddddddde+XX".
-  char sci[40];
-  auto r = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific, 14);
-  if (!std::isfinite(x)) {  // not reached by the merge, which refuses such values first
-    out.append(sci, r.ptr);
-    return;
-  }
-  const char* s = sci;
-  const bool negative = *s == '-';
-  if (negative) ++s;
-  char digits[15];
-  int nd = 0;
+namespace {
+
+// Digits and exponent of a scientific text "[-]d.ddde[+-]XX" as to_chars writes it.
+Significant15 ParseScientific(const char* s, const char* end) {
+  Significant15 r;
+  r.negative = *s == '-';
+  if (r.negative) ++s;
+  char all[20];
+  int n = 0;
   for (; *s != 'e'; ++s)
-    if (*s != '.') digits[nd++] = *s;
-  int exp10 = 0;
+    if (*s != '.' && n < 20) all[n++] = *s;
   ++s;  // past 'e'
   if (*s == '+') ++s;
-  std::from_chars(s, r.ptr, exp10);
+  std::from_chars(s, end, r.exp10);
+  r.count = n < 15 ? n : 15;
+  std::memcpy(r.digits, all, static_cast<std::size_t>(r.count));
+  r.tail = n > 15 ? (all[15] - '0') * 10 + (n > 16 ? all[16] - '0' : 0) : 0;
+  return r;
+}
+
+}  // namespace
+
+Significant15 FifteenDigits(double x) {
+  // The shortest text that reads back as x is cheap. With 15 digits or fewer it is
+  // x rounded to 15 digits (x lies within half an ulp of it, closer than half a
+  // step of 15 digits). With 16 or 17 digits it rounds like x unless its digits
+  // after the 15th lie within 12 units of the 17th digit of a half, since x lies
+  // within 11.1 such units of it; only then is the exact, slower rounding needed.
+  char sci[40];
+  auto r = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific);
+  Significant15 d = ParseScientific(sci, r.ptr);
+  // Subnormal numbers carry fewer bits than that reasoning needs.
+  if ((d.tail >= 39 && d.tail <= 61) || std::fpclassify(x) == FP_SUBNORMAL) {
+    r = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific, 14);
+    d = ParseScientific(sci, r.ptr);
+    d.tail = 0;
+    return d;
+  }
+  if (d.tail > 50) {  // round the magnitude up at the 15th digit
+    int k = d.count - 1;
+    while (k >= 0 && d.digits[k] == '9') d.digits[k--] = '0';
+    if (k >= 0) {
+      ++d.digits[k];
+    } else {  // 9.99...9 -> 10.0...0
+      d.digits[0] = '1';
+      ++d.exp10;
+    }
+  }
+  d.tail = 0;
+  return d;
+}
+
+void AppendSignalText(std::string& out, double x) {
+  if (!std::isfinite(x)) {  // not reached by the merge, which refuses such values first
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, x);
+    out.append(buf, r.ptr);
+    return;
+  }
+  const Significant15 fifteen = FifteenDigits(x);
+  const bool negative = fifteen.negative;
+  const char* digits = fifteen.digits;
+  const int nd = fifteen.count;
+  const int exp10 = fifteen.exp10;
 
   // The number as plain digits with the point after `intLen` of them, at least
   // seven decimals: room for 309 integer digits of the largest double.

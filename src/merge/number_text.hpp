@@ -20,6 +20,16 @@ void AppendTimeText(std::string& out, std::int32_t n);
 std::string SignalText(double x);
 void AppendSignalText(std::string& out, double x);
 
+// A double rounded to 15 significant decimal digits, the first step of the DP text.
+struct Significant15 {
+  bool negative = false;
+  char digits[15] = {};
+  int count = 0;  // digits held; the missing ones are zeros
+  int exp10 = 0;  // the first digit's power of ten
+  int tail = 0;   // internal: the 16th and 17th digits of the shortest text
+};
+Significant15 FifteenDigits(double x);
+
 // The shortest text that reads back as the same 32-bit float ("0.39999962"),
 // for messages and summaries.
 std::string ShortestText(float f);

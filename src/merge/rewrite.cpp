@@ -35,9 +35,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& second, FilePlace place,
   float sngDPOffset = 0.0f;
 
   std::string line;  // the line as it will be written
-  std::string compensated;
   std::string joined;
-  std::vector<std::string_view> fields;
   std::string_view read;
 
   for (;;) {
@@ -137,23 +135,26 @@ std::optional<MergeError> RewriteSecondFile(LineReader& second, FilePlace place,
     if (!written) continue;
 
     if (compensate && !blnMarkerLine) {
-      SplitFields(line, fields);
-      if (fields.size() < 2) {
+      // Field 1 replaced, every other character kept: what joining the split fields
+      // gives, without cutting the whole line apart.
+      const std::size_t comma1 = line.find(',');
+      if (comma1 == std::string::npos) {
         return At(ErrorCode::Subscript, place, lineNo,
                   "the line " + Quoted(line) + " inside a data section has no DP field to compensate");
       }
-      Checked<double> dp = FieldNumber(fields[1]);
+      const std::size_t comma2 = line.find(',', comma1 + 1);
+      const std::string_view field1 = std::string_view(line).substr(
+          comma1 + 1, comma2 == std::string::npos ? std::string::npos : comma2 - comma1 - 1);
+      Checked<double> dp = FieldNumber(field1);
       if (!dp) {
         return At(CodeOf(dp.failure), place, lineNo,
-                  "the DP field " + Quoted(fields[1]) +
+                  "the DP field " + Quoted(field1) +
                       (dp.failure == Failure::Overflow ? " is beyond the 64-bit float range"
                                                        : " is not a number"));
       }
-      compensated.clear();
-      AppendSignalText(compensated, dp.value - static_cast<double>(sngDPOffset));
-      fields[1] = compensated;
-      joined.clear();
-      JoinFields(fields, joined);
+      joined.assign(line, 0, comma1 + 1);
+      AppendSignalText(joined, dp.value - static_cast<double>(sngDPOffset));
+      if (comma2 != std::string::npos) joined.append(line, comma2, std::string::npos);
       line.swap(joined);
     }
     out.Put(line, SourcePlace{place, lineNo});

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
+#include <random>
 #include <string>
 
 namespace tandemo {
@@ -87,6 +91,59 @@ TEST(AppendTextTest, AppendsAfterWhatIsThere) {
   line += ',';
   AppendSignalText(line, 11.0);
   EXPECT_EQ(line, "@600.00,11.0");
+}
+
+// The 15-digit rounding takes a shortcut through the shortest text of a double;
+// it must give exactly what rounding the exact binary value gives.
+std::string FifteenOf(double x) {
+  const Significant15 d = FifteenDigits(x);
+  std::string digits(d.digits, static_cast<std::size_t>(d.count));
+  digits.resize(15, '0');
+  return (d.negative ? "-" : "") + digits + "e" + std::to_string(d.exp10);
+}
+
+std::string ExactFifteenOf(double x) {
+  char buf[40];
+  auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, 14);
+  std::string s(buf, r.ptr);
+  const bool negative = s[0] == '-';
+  std::string digits;
+  std::size_t i = negative ? 1 : 0;
+  for (; s[i] != 'e'; ++i)
+    if (s[i] != '.') digits += s[i];
+  return (negative ? "-" : "") + digits + "e" + std::to_string(std::stoi(s.substr(i + 1)));
+}
+
+TEST(FifteenDigitsTest, SameAsRoundingTheExactValue) {
+  std::mt19937_64 gen(20261210);
+  std::uniform_real_distribution<double> dp(-50.0, 50.0);
+  std::uniform_int_distribution<std::uint64_t> bits;
+  for (int i = 0; i < 200000; ++i) {
+    double typical = dp(gen) - static_cast<double>(static_cast<float>(dp(gen)));  // a DP less an offset
+    std::uint64_t b = bits(gen);
+    double any;
+    std::memcpy(&any, &b, sizeof any);
+    for (double x : {typical, any}) {
+      if (!std::isfinite(x)) continue;
+      ASSERT_EQ(FifteenOf(x), ExactFifteenOf(x)) << "x = " << x;
+    }
+  }
+}
+
+TEST(FifteenDigitsTest, DigitsAfterTheFifteenthNearAHalf) {
+  // 17-digit texts whose 16th and 17th digits are 38, 39, 50, 61 and 62: both sides
+  // of the band where the shortcut hands over to exact rounding, and its middle;
+  // each with the neighbouring doubles, and carries into a new leading digit.
+  for (const char* text : {"1.2345678901234538", "1.2345678901234539", "1.2345678901234550",
+                           "1.2345678901234561", "1.2345678901234562", "9.9999999999999962",
+                           "9.9999999999999950", "0.10000000000000050", "123456789012345.50"}) {
+    double x = 0;
+    std::from_chars(text, text + std::strlen(text), x);
+    for (double y : {std::nextafter(x, -1e300), x, std::nextafter(x, 1e300)}) {
+      EXPECT_EQ(FifteenOf(y), ExactFifteenOf(y)) << text;
+      EXPECT_EQ(FifteenOf(-y), ExactFifteenOf(-y)) << text;
+    }
+  }
 }
 
 }  // namespace

@@ -238,6 +238,35 @@ INSTANTIATE_TEST_SUITE_P(
                         "time step: 2 in the first file, 1 in the second file"}}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// Comparing reads a file's header and then only its tail for the time step; the
+// step must come out the same as from reading every line.
+TEST(CompareLarge, TimeStepFromTheTailOfALargeFile) {
+  TempDir dir;
+  Portion big = Second(3);
+  big.linesPerInjection = 4000;  // about 300 KB, well past the tail that is read
+  big.step = 5;
+  std::string text = big.Text();
+  ASSERT_GT(text.size(), 3u * 64 * 1024);
+  // Lines so long that the tail holds fewer than two of them: all is read after all.
+  Portion longLines = Second(1);
+  std::string longText = longLines.Text();
+  longText += "12.00,1.0," + std::string(70000, '7') + "\r\n" + "14.00,1.0," +
+              std::string(70000, '7') + "\r\n";
+  std::vector<FileFacts> tail, whole;
+  const std::vector<std::string> paths = {dir.Write("a.itc", Portion{}.Text()), dir.Write("big.itc", text),
+                                          dir.Write("long.itc", longText)};
+  ASSERT_FALSE(ScanInputs(paths, tail, ScanDepth::HeaderAndTail));
+  ASSERT_FALSE(ScanInputs(paths, whole, ScanDepth::Whole));
+  ASSERT_TRUE(tail[1].timeStep && tail[2].timeStep);
+  EXPECT_EQ(*tail[1].timeStep, 5.0);
+  EXPECT_EQ(*tail[1].timeStep, *whole[1].timeStep);
+  EXPECT_EQ(*tail[2].timeStep, 2.0);
+  EXPECT_EQ(whole[1].injectionMarkers, 3);
+  std::vector<std::string> described;
+  for (const Difference& d : CompareAll(tail).differences) described.push_back(DescribeDifference(d));
+  EXPECT_EQ(described, std::vector<std::string>{"time step: 2 in the first file, 5 in the second file"});
+}
+
 TEST(CompareMissing, WhatEitherFileLacksIsNoDifference) {
   TempDir dir;
   Portion second = Second(2);
