@@ -73,6 +73,22 @@ double ToDouble(const DecimalParts& p) {
   return value;
 }
 
+// [sign] digits [. digits] from position i on, which it moves past them; false
+// when there is no digit.
+bool ReadMantissa(std::string_view v, std::size_t& i, DecimalParts& p) {
+  if (i < v.size() && (v[i] == '+' || v[i] == '-')) { p.negative = v[i] == '-'; ++i; }
+  std::size_t start = i;
+  while (i < v.size() && IsDigit(v[i])) ++i;
+  p.intDigits = v.substr(start, i - start);
+  if (i < v.size() && v[i] == '.') {
+    ++i;
+    start = i;
+    while (i < v.size() && IsDigit(v[i])) ++i;
+    p.fracDigits = v.substr(start, i - start);
+  }
+  return !p.intDigits.empty() || !p.fracDigits.empty();
+}
+
 bool IsSkipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
 double RadixValue(std::string_view digits, unsigned radix) {
@@ -126,17 +142,8 @@ double LeadingValue(std::string_view text) {
   }
 
   DecimalParts p;
-  if (i < v.size() && (v[i] == '+' || v[i] == '-')) { p.negative = v[i] == '-'; ++i; }
-  std::size_t start = i;
-  while (i < v.size() && IsDigit(v[i])) ++i;
-  p.intDigits = v.substr(start, i - start);
-  if (i < v.size() && v[i] == '.') {
-    ++i;
-    start = i;
-    while (i < v.size() && IsDigit(v[i])) ++i;
-    p.fracDigits = v.substr(start, i - start);
-  }
-  if (p.intDigits.empty() && p.fracDigits.empty()) return 0.0;
+  if (!ReadMantissa(v, i, p)) return 0.0;
+  std::size_t start = 0;
   if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
     std::size_t j = i + 1;
     bool neg = false;
@@ -160,17 +167,8 @@ Checked<double> FieldNumber(std::string_view text) {
 
   DecimalParts p;
   std::size_t i = 0;
-  if (i < v.size() && (v[i] == '+' || v[i] == '-')) { p.negative = v[i] == '-'; ++i; }
-  std::size_t start = i;
-  while (i < v.size() && IsDigit(v[i])) ++i;
-  p.intDigits = v.substr(start, i - start);
-  if (i < v.size() && v[i] == '.') {
-    ++i;
-    start = i;
-    while (i < v.size() && IsDigit(v[i])) ++i;
-    p.fracDigits = v.substr(start, i - start);
-  }
-  if (p.intDigits.empty() && p.fracDigits.empty()) return Failure::TypeMismatch;
+  if (!ReadMantissa(v, i, p)) return Failure::TypeMismatch;
+  std::size_t start = 0;
   if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
     ++i;
     if (i < v.size() && (v[i] == '+' || v[i] == '-')) { p.expNegative = v[i] == '-'; ++i; }
