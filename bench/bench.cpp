@@ -195,8 +195,8 @@ int main(int argc, char** argv) {
   const std::string second = folder + "/portion2.itc";
   const std::string output = folder + "/merged.itc";
 
-  tandemo::itcgen::TitrationSpec spec;
-  if (auto problem = tandemo::itcgen::FitToSize(spec, static_cast<std::uint64_t>(megabytes) * 1000000)) {
+  tandemo::itcgen::TitrationSettings settings;
+  if (auto problem = tandemo::itcgen::FitToSize(settings, static_cast<std::uint64_t>(megabytes) * 1000000)) {
     std::fprintf(stderr, "tandemo-bench: %s\n", problem->c_str());
     return 1;
   }
@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tandemo-bench: %s%s\n", a.error().c_str(), b.error().c_str());
       return 1;
     }
-    tandemo::itcgen::WritePair(spec, a, b);
+    tandemo::itcgen::WritePair(settings, a, b);
     if (!a.Close() || !b.Close()) {
       std::fprintf(stderr, "tandemo-bench: %s%s\n", a.error().c_str(), b.error().c_str());
       return 1;
@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
   std::printf("tandemo-bench: a %s MB pair (first %s MB, second %s MB, %d + %d injections) in %s,\n"
               "  generated in %s s\n",
               Fixed(inputMb, 1).c_str(), Fixed(firstBytes / 1e6, 1).c_str(),
-              Fixed(secondBytes / 1e6, 1).c_str(), spec.firstInjections, spec.secondInjections,
+              Fixed(secondBytes / 1e6, 1).c_str(), settings.firstInjections, settings.secondInjections,
               folder.c_str(), Fixed(genSeconds, 1).c_str());
   std::printf("Throughput: input MB (10^6 bytes of both files) / wall time; median of %lld runs,\n"
               "best in brackets. Every run ends with its output flushed to disk.\n\n",

@@ -102,14 +102,14 @@ struct Injection {
 
 // Heats of every injection of the whole titration, both portions in order. The
 // cell keeps its volume, so each injection pushes the same volume of mixture out.
-std::vector<Injection> TitrationHeats(const TitrationSpec& spec) {
-  const int total = spec.firstInjections + spec.secondInjections;
+std::vector<Injection> TitrationHeats(const TitrationSettings& settings) {
+  const int total = settings.firstInjections + settings.secondInjections;
   std::vector<Injection> injections(static_cast<std::size_t>(total));
-  const double cellMicroliters = spec.cellVolume * 1000.0;
-  const double cellLiters = spec.cellVolume / 1000.0;
-  const double m0 = spec.cellConcentration * 1e-3;     // M
-  const double x0 = spec.syringeConcentration * 1e-3;  // M
-  const double kd = 1.0 / spec.bindingConstant;
+  const double cellMicroliters = settings.cellVolume * 1000.0;
+  const double cellLiters = settings.cellVolume / 1000.0;
+  const double m0 = settings.cellConcentration * 1e-3;     // M
+  const double x0 = settings.syringeConcentration * 1e-3;  // M
+  const double kd = 1.0 / settings.bindingConstant;
   auto bound = [&](double injected) {  // complex concentration after `injected` µL
     const double d = std::exp(-injected / cellMicroliters);
     const double mt = m0 * d;
@@ -120,11 +120,11 @@ std::vector<Injection> TitrationHeats(const TitrationSpec& spec) {
   double injected = 0.0;
   double complex = 0.0;
   for (int k = 0; k < total; ++k) {
-    const double v = (k == 0) ? spec.firstInjectionVolume : spec.injectionVolume;
+    const double v = (k == 0) ? settings.firstInjectionVolume : settings.injectionVolume;
     const double after = bound(injected + v);
     const double kept = complex * std::exp(-v / cellMicroliters);  // what stayed in the cell
-    const double heatCal = spec.enthalpy * 1000.0 * cellLiters * (after - kept);
-    injections[static_cast<std::size_t>(k)] = {v, heatCal * 1e6 + spec.dilutionHeat * v};
+    const double heatCal = settings.enthalpy * 1000.0 * cellLiters * (after - kept);
+    injections[static_cast<std::size_t>(k)] = {v, heatCal * 1e6 + settings.dilutionHeat * v};
     injected += v;
     complex = after;
   }
@@ -133,29 +133,29 @@ std::vector<Injection> TitrationHeats(const TitrationSpec& spec) {
 
 class PortionWriter {
  public:
-  PortionWriter(const TitrationSpec& spec, Sink& sink, int portion)
-      : spec_(spec), sink_(sink), portion_(portion),
-        eol_(spec.crlf ? "\r\n" : "\n"),
-        random_(spec.seed * 2 + static_cast<std::uint64_t>(portion)) {
+  PortionWriter(const TitrationSettings& settings, Sink& sink, int portion)
+      : settings_(settings), sink_(sink), portion_(portion),
+        eol_(settings.crlf ? "\r\n" : "\n"),
+        random_(settings.seed * 2 + static_cast<std::uint64_t>(portion)) {
     buf_.reserve(kFlushAt + 512);
   }
 
   // `baseline` is the DP level the portion settles to; `settle` the excess it starts with.
   void Write(const std::vector<Injection>& injections, double baseline, double settle) {
     WriteHeader(injections);
-    const long long linesPerInjection = spec_.spacing / spec_.timeStep;
+    const long long linesPerInjection = settings_.spacing / settings_.timeStep;
     std::vector<long long> times;  // injection times, s
     times.reserve(injections.size());
     for (std::size_t k = 0; k < injections.size(); ++k)
-      times.push_back(spec_.initialDelay + static_cast<long long>(k) * linesPerInjection * spec_.timeStep);
+      times.push_back(settings_.initialDelay + static_cast<long long>(k) * linesPerInjection * settings_.timeStep);
 
     Line("@0");
     long long t = 0;
     std::size_t firstActive = 0;  // earlier peaks have died away
     auto dataLine = [&] {
-      t += spec_.timeStep;
+      t += settings_.timeStep;
       double dp = baseline + settle * std::exp(-static_cast<double>(t) / 500.0) + Wander() +
-                  spec_.noise * random_.Normal();
+                  settings_.noise * random_.Normal();
       for (std::size_t k = firstActive; k < injections.size() && times[k] < t; ++k) {
         const double since = static_cast<double>(t - times[k]);
         if (since > 40.0 * kDecaySeconds) {
@@ -163,7 +163,7 @@ class PortionWriter {
           continue;
         }
         // A slow injection rises slowly, but never as slowly as the response decays.
-        const double rise = std::min(kRiseExtraSeconds + 0.5 * injections[k].volume / spec_.injectionRate,
+        const double rise = std::min(kRiseExtraSeconds + 0.5 * injections[k].volume / settings_.injectionRate,
                                      0.8 * kDecaySeconds);
         const double shape = (std::exp(-since / kDecaySeconds) - std::exp(-since / rise)) /
                              (kDecaySeconds - rise);
@@ -171,7 +171,7 @@ class PortionWriter {
       }
       DataLine(t, dp);
     };
-    for (long long n = spec_.initialDelay / spec_.timeStep; n > 0; --n) dataLine();
+    for (long long n = settings_.initialDelay / settings_.timeStep; n > 0; --n) dataLine();
     for (std::size_t k = 0; k < injections.size(); ++k) {
       std::string& m = line_;
       m.clear();
@@ -180,7 +180,7 @@ class PortionWriter {
       m += ',';
       AppendFixed(m, injections[k].volume, 4);
       m += ',';
-      AppendFixed(m, injections[k].volume / spec_.injectionRate, 1);
+      AppendFixed(m, injections[k].volume / settings_.injectionRate, 1);
       Line(m);
       for (long long n = linesPerInjection; n > 0; --n) dataLine();
     }
@@ -202,7 +202,7 @@ class PortionWriter {
 
   // Slow random wandering of the baseline, mean-reverting so that long runs stay near it.
   double Wander() {
-    const double keep = std::exp(-spec_.timeStep / 400.0);
+    const double keep = std::exp(-settings_.timeStep / 400.0);
     wander_ = wander_ * keep + 0.003 * std::sqrt(1.0 - keep * keep) * random_.Normal();
     return wander_;
   }
@@ -220,10 +220,10 @@ class PortionWriter {
     Line("$ITC");
     HeaderNumber('$', static_cast<double>(injections.size()));
     Line("$NOT");
-    HeaderNumber('$', spec_.temperature);
-    HeaderNumber('$', spec_.initialDelay);
+    HeaderNumber('$', settings_.temperature);
+    HeaderNumber('$', settings_.initialDelay);
     HeaderNumber('$', 750);                           // stirring speed, rpm
-    HeaderNumber('$', std::round(spec_.baselineDP));  // reference power, µcal/s
+    HeaderNumber('$', std::round(settings_.baselineDP));  // reference power, µcal/s
     HeaderNumber('$', 2);                             // feedback mode
     Line("$ADCGainCode:  0 ");
     Line("$False,True,True");
@@ -232,19 +232,19 @@ class PortionWriter {
       h.assign("$ ");
       AppendShort(h, inj.volume);
       h += " , ";
-      AppendShort(h, inj.volume / spec_.injectionRate);
+      AppendShort(h, inj.volume / settings_.injectionRate);
       h += " , ";
-      AppendInt(h, spec_.spacing);
+      AppendInt(h, settings_.spacing);
       h += " , ";
-      AppendInt(h, spec_.timeStep);
+      AppendInt(h, settings_.timeStep);
       h += ' ';
       Line(h);
     }
     HeaderNumber('#', 0);
-    HeaderNumber('#', spec_.syringeConcentration);
-    HeaderNumber('#', spec_.cellConcentration);
-    HeaderNumber('#', spec_.cellVolume);
-    HeaderNumber('#', spec_.temperature);
+    HeaderNumber('#', settings_.syringeConcentration);
+    HeaderNumber('#', settings_.cellConcentration);
+    HeaderNumber('#', settings_.cellVolume);
+    HeaderNumber('#', settings_.temperature);
     HeaderNumber('#', 4.1);
     HeaderNumber('#', 7.75);
     Line("?");
@@ -252,10 +252,10 @@ class PortionWriter {
     h.assign("% ITCGEN synthetic titration, portion ");
     AppendInt(h, portion_);
     h += " of 2, seed ";
-    AppendInt(h, static_cast<long long>(spec_.seed));
+    AppendInt(h, static_cast<long long>(settings_.seed));
     Line(h);
-    HeaderNumber('%', spec_.syringeConcentration);
-    HeaderNumber('%', spec_.cellVolume);
+    HeaderNumber('%', settings_.syringeConcentration);
+    HeaderNumber('%', settings_.cellVolume);
     Line("%-0.5123 , 29.912 ");
     Line("%-0.1408 , 29.655 ");
     Line("% 1 , 90 ");
@@ -272,12 +272,12 @@ class PortionWriter {
     d += ".00,";
     AppendFixed(d, dp, 5);
     d += ',';
-    AppendFixed(d, spec_.temperature - 0.018 + 0.00035 * (1.0 - std::exp(-seconds / 2400.0)) +
+    AppendFixed(d, settings_.temperature - 0.018 + 0.00035 * (1.0 - std::exp(-seconds / 2400.0)) +
                        4e-6 * random_.Normal(), 6);
     d += ',';
     AppendFixed(d, 0.00062 + 6e-6 * random_.Normal(), 6);
     d += ',';
-    AppendFixed(d, spec_.temperature + 0.0192 + 5e-5 * random_.Normal(), 6);
+    AppendFixed(d, settings_.temperature + 0.0192 + 5e-5 * random_.Normal(), 6);
     d += ',';
     AppendFixed(d, -3.30 + 0.55 * (1.0 - std::exp(-seconds / 25000.0)) + 4e-4 * random_.Normal(), 4);
     d += ',';
@@ -285,7 +285,7 @@ class PortionWriter {
     Line(d);
   }
 
-  const TitrationSpec& spec_;
+  const TitrationSettings& settings_;
   Sink& sink_;
   int portion_;
   std::string_view eol_;
@@ -303,7 +303,7 @@ bool Finite(std::initializer_list<double> values) {
 
 }  // namespace
 
-std::optional<std::string> Validate(const TitrationSpec& s) {
+std::optional<std::string> Validate(const TitrationSettings& s) {
   if (s.firstInjections < 1 || s.secondInjections < 1 || s.firstInjections > 100000 ||
       s.secondInjections > 100000)
     return "each portion needs between 1 and 100000 injections";
@@ -328,33 +328,33 @@ std::optional<std::string> Validate(const TitrationSpec& s) {
   return std::nullopt;
 }
 
-void WritePair(const TitrationSpec& spec, Sink& first, Sink& second) {
-  std::vector<Injection> all = TitrationHeats(spec);
-  const auto split = all.begin() + spec.firstInjections;
+void WritePair(const TitrationSettings& settings, Sink& first, Sink& second) {
+  std::vector<Injection> all = TitrationHeats(settings);
+  const auto split = all.begin() + settings.firstInjections;
   std::vector<Injection> firstPart(all.begin(), split);
   std::vector<Injection> secondPart(split, all.end());
 
-  PortionWriter one(spec, first, 1);
-  one.Write(firstPart, spec.baselineDP, 0.04);
+  PortionWriter one(settings, first, 1);
+  one.Write(firstPart, settings.baselineDP, 0.04);
   // The cell is not refilled; after the syringe is reloaded the baseline comes back
   // a little off where the first portion ended and settles again.
-  PortionWriter two(spec, second, 2);
-  two.Write(secondPart, spec.baselineDP + spec.reloadOffset, 0.06);
+  PortionWriter two(settings, second, 2);
+  two.Write(secondPart, settings.baselineDP + settings.reloadOffset, 0.06);
 }
 
-std::optional<std::string> FitToSize(TitrationSpec& spec, std::uint64_t totalBytes) {
+std::optional<std::string> FitToSize(TitrationSettings& settings, std::uint64_t totalBytes) {
   auto sizeWith = [&](long long linesPerInjection) {
-    TitrationSpec s = spec;
+    TitrationSettings s = settings;
     s.spacing = static_cast<int>(linesPerInjection * s.timeStep);
     CountingSink a, b;
     WritePair(s, a, b);
     return static_cast<double>(a.bytes() + b.bytes());
   };
-  const double injections = spec.firstInjections + spec.secondInjections;
-  const long long most = spec.firstInjections > spec.secondInjections ? spec.firstInjections
-                                                                       : spec.secondInjections;
+  const double injections = settings.firstInjections + settings.secondInjections;
+  const long long most = settings.firstInjections > settings.secondInjections ? settings.firstInjections
+                                                                       : settings.secondInjections;
   const long long maxLines =
-      (kMaxPortionSeconds - spec.initialDelay) / (most * static_cast<long long>(spec.timeStep));
+      (kMaxPortionSeconds - settings.initialDelay) / (most * static_cast<long long>(settings.timeStep));
 
   const double target = static_cast<double>(totalBytes);
   const double smallest = sizeWith(1);
@@ -368,7 +368,7 @@ std::optional<std::string> FitToSize(TitrationSpec& spec, std::uint64_t totalByt
   long long lines = 1 + std::llround((target - smallest) / ((at10 - smallest) / 9.0));
   for (int round = 0; round < 2; ++round) {
     if (lines < 1) lines = 1;
-    if (lines > maxLines || lines > std::numeric_limits<int>::max() / spec.timeStep) {
+    if (lines > maxLines || lines > std::numeric_limits<int>::max() / settings.timeStep) {
       return "a pair of that size does not fit within the time stamps of a merged file; "
              "add injections";
     }
@@ -378,8 +378,8 @@ std::optional<std::string> FitToSize(TitrationSpec& spec, std::uint64_t totalByt
     if (lines > 1 && perLine > 0)
       lines += std::llround((target - got) / (perLine * injections));
   }
-  spec.spacing = static_cast<int>(lines * spec.timeStep);
-  return Validate(spec);
+  settings.spacing = static_cast<int>(lines * settings.timeStep);
+  return Validate(settings);
 }
 
 FileSink::~FileSink() {

@@ -1,5 +1,5 @@
 // Synthetic raw ITC data files: one titration carried out in two portions, each
-// portion written as the instrument writes a run of its own. The same spec and
+// portion written as the instrument writes a run of its own. The same settings and
 // seed always give the same bytes.
 #pragma once
 
@@ -11,7 +11,7 @@
 
 namespace tandemo::itcgen {
 
-struct TitrationSpec {
+struct TitrationSettings {
   std::uint64_t seed = 1;
   int firstInjections = 10;
   int secondInjections = 8;
@@ -41,7 +41,7 @@ struct TitrationSpec {
 };
 
 // Why a titration with these settings cannot be written, or nothing when it can.
-std::optional<std::string> Validate(const TitrationSpec& spec);
+std::optional<std::string> Validate(const TitrationSettings& settings);
 
 // Where generated text goes. The generator hands over whole lines with their ends.
 class Sink {
@@ -87,11 +87,11 @@ class FileSink final : public Sink {
 // Writes the first portion to `first` and the second to `second`. Each is a run
 // of its own: own header, own "@0" baseline, injections numbered from 1 and time
 // stamps starting again at one time step. Call Validate() first.
-void WritePair(const TitrationSpec& spec, Sink& first, Sink& second);
+void WritePair(const TitrationSettings& settings, Sink& first, Sink& second);
 
 // The settings with the time between injections lengthened so that the pair holds
 // about `totalBytes` bytes; the injections stay as they are. Fails when the size
 // cannot be reached within the 32-bit time stamps of a merged file.
-std::optional<std::string> FitToSize(TitrationSpec& spec, std::uint64_t totalBytes);
+std::optional<std::string> FitToSize(TitrationSettings& settings, std::uint64_t totalBytes);
 
 }  // namespace tandemo::itcgen

@@ -26,9 +26,9 @@ struct Pair {
   std::string second;
 };
 
-Pair Generate(const TitrationSpec& spec) {
+Pair Generate(const TitrationSettings& settings) {
   StringSink a, b;
-  WritePair(spec, a, b);
+  WritePair(settings, a, b);
   return {std::move(a.text), std::move(b.text)};
 }
 
@@ -91,14 +91,14 @@ double Mean(const std::vector<double>& v) {
 }
 
 TEST(ItcGen, SameSeedGivesSameBytesOtherSeedOtherNoise) {
-  TitrationSpec spec;
-  const Pair once = Generate(spec);
-  const Pair again = Generate(spec);
+  TitrationSettings settings;
+  const Pair once = Generate(settings);
+  const Pair again = Generate(settings);
   EXPECT_EQ(once.first, again.first);
   EXPECT_EQ(once.second, again.second);
 
-  spec.seed = 2;
-  const Pair other = Generate(spec);
+  settings.seed = 2;
+  const Pair other = Generate(settings);
   EXPECT_NE(once.first, other.first);
   EXPECT_NE(once.second, other.second);
   // Only the values differ: same shape, same number of lines.
@@ -107,11 +107,11 @@ TEST(ItcGen, SameSeedGivesSameBytesOtherSeedOtherNoise) {
 
 struct FormCase {
   const char* name;
-  TitrationSpec spec;
+  TitrationSettings settings;
 };
 
-TitrationSpec With(void (*change)(TitrationSpec&)) {
-  TitrationSpec s;
+TitrationSettings With(void (*change)(TitrationSettings&)) {
+  TitrationSettings s;
   change(s);
   return s;
 }
@@ -119,10 +119,10 @@ TitrationSpec With(void (*change)(TitrationSpec&)) {
 class PortionForm : public ::testing::TestWithParam<FormCase> {};
 
 TEST_P(PortionForm, EachPortionIsARawFileOfItsOwn) {
-  const TitrationSpec& spec = GetParam().spec;
-  const Pair pair = Generate(spec);
-  const std::string_view eol = spec.crlf ? "\r\n" : "\n";
-  const int counts[] = {spec.firstInjections, spec.secondInjections};
+  const TitrationSettings& settings = GetParam().settings;
+  const Pair pair = Generate(settings);
+  const std::string_view eol = settings.crlf ? "\r\n" : "\n";
+  const int counts[] = {settings.firstInjections, settings.secondInjections};
   const std::string* texts[] = {&pair.first, &pair.second};
   for (int n = 0; n < 2; ++n) {
     SCOPED_TRACE(n == 0 ? "first portion" : "second portion");
@@ -147,14 +147,14 @@ TEST_P(PortionForm, EachPortionIsARawFileOfItsOwn) {
     }
 
     // Time starts again in every portion and runs on in one step across injections.
-    EXPECT_EQ(p.times[0].size(), static_cast<std::size_t>(spec.initialDelay / spec.timeStep));
+    EXPECT_EQ(p.times[0].size(), static_cast<std::size_t>(settings.initialDelay / settings.timeStep));
     double expected = 0;
     for (std::size_t k = 0; k < p.times.size(); ++k) {
       if (k > 0) {
-        EXPECT_EQ(p.times[k].size(), static_cast<std::size_t>(spec.spacing / spec.timeStep));
+        EXPECT_EQ(p.times[k].size(), static_cast<std::size_t>(settings.spacing / settings.timeStep));
       }
       for (double t : p.times[k]) {
-        expected += spec.timeStep;
+        expected += settings.timeStep;
         ASSERT_EQ(t, expected) << "after marker " << p.markers[k];
       }
     }
@@ -163,17 +163,17 @@ TEST_P(PortionForm, EachPortionIsARawFileOfItsOwn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Specs, PortionForm,
-    ::testing::Values(FormCase{"defaults", TitrationSpec{}},
-                      FormCase{"lf_only", With([](TitrationSpec& s) { s.crlf = false; })},
-                      FormCase{"step_2_one_injection", With([](TitrationSpec& s) {
+    Settings, PortionForm,
+    ::testing::Values(FormCase{"defaults", TitrationSettings{}},
+                      FormCase{"lf_only", With([](TitrationSettings& s) { s.crlf = false; })},
+                      FormCase{"step_2_one_injection", With([](TitrationSettings& s) {
                                  s.timeStep = 2;
                                  s.spacing = 120;
                                  s.initialDelay = 4;
                                  s.firstInjections = 1;
                                  s.secondInjections = 1;
                                })},
-                      FormCase{"many_injections", With([](TitrationSpec& s) {
+                      FormCase{"many_injections", With([](TitrationSettings& s) {
                                  s.firstInjections = 30;
                                  s.secondInjections = 25;
                                  s.spacing = 100;
@@ -183,9 +183,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ItcGen, PeaksFollowTheSignOfTheHeatAndShrinkTowardsSaturation) {
   for (bool endothermic : {false, true}) {
     SCOPED_TRACE(endothermic ? "endothermic" : "exothermic");
-    TitrationSpec spec;
-    if (endothermic) spec.enthalpy = -spec.enthalpy;
-    const Pair pair = Generate(spec);
+    TitrationSettings settings;
+    if (endothermic) settings.enthalpy = -settings.enthalpy;
+    const Pair pair = Generate(settings);
     const Portion first = Parse(pair.first, "\r\n");
     const Portion second = Parse(pair.second, "\r\n");
     const double sign = endothermic ? 1.0 : -1.0;
@@ -197,7 +197,7 @@ TEST(ItcGen, PeaksFollowTheSignOfTheHeatAndShrinkTowardsSaturation) {
     };
     const double early = excursion(first, 2);
     const double late = excursion(second, second.markers.size() - 1);
-    EXPECT_GT(early, 50 * spec.noise);  // far out of the noise
+    EXPECT_GT(early, 50 * settings.noise);  // far out of the noise
     EXPECT_GT(early, 3 * late);
     // The peak has decayed back to the baseline before the next injection.
     EXPECT_NEAR(first.dps[2].back(), Mean(first.dps[0]), 0.05);
@@ -207,9 +207,9 @@ TEST(ItcGen, PeaksFollowTheSignOfTheHeatAndShrinkTowardsSaturation) {
 TEST(ItcGen, SecondBaselineStandsOffTheFirstPortionsEnd) {
   for (double offset : {0.35, -0.5, 0.0}) {
     SCOPED_TRACE(offset);
-    TitrationSpec spec;
-    spec.reloadOffset = offset;
-    const Pair pair = Generate(spec);
+    TitrationSettings settings;
+    settings.reloadOffset = offset;
+    const Pair pair = Generate(settings);
     const Portion first = Parse(pair.first, "\r\n");
     const Portion second = Parse(pair.second, "\r\n");
     const double lastDP = first.dps.back().back();
@@ -223,37 +223,37 @@ TEST(ItcGen, SecondBaselineStandsOffTheFirstPortionsEnd) {
 TEST(ItcGen, FitToSizeComesCloseToTheRequestedSize) {
   for (std::uint64_t bytes : {300'000ULL, 2'000'000ULL, 12'000'000ULL}) {
     SCOPED_TRACE(bytes);
-    TitrationSpec spec;
-    ASSERT_FALSE(FitToSize(spec, bytes).has_value());
+    TitrationSettings settings;
+    ASSERT_FALSE(FitToSize(settings, bytes).has_value());
     CountingSink a, b;
-    WritePair(spec, a, b);
+    WritePair(settings, a, b);
     const double got = static_cast<double>(a.bytes() + b.bytes());
     EXPECT_NEAR(got / static_cast<double>(bytes), 1.0, 0.01);
-    EXPECT_EQ(spec.firstInjections, 10);  // the injections stay; the time between them grows
+    EXPECT_EQ(settings.firstInjections, 10);  // the injections stay; the time between them grows
   }
 }
 
 TEST(ItcGen, FitToSizeRefusesWhatCannotBeMade) {
-  TitrationSpec spec;
-  EXPECT_TRUE(FitToSize(spec, 1000).has_value());  // smaller than header and baselines
-  spec = TitrationSpec{};
+  TitrationSettings settings;
+  EXPECT_TRUE(FitToSize(settings, 1000).has_value());  // smaller than header and baselines
+  settings = TitrationSettings{};
   // About 10^13 bytes would need time stamps beyond 32 bits.
-  EXPECT_TRUE(FitToSize(spec, 10'000'000'000'000ULL).has_value());
+  EXPECT_TRUE(FitToSize(settings, 10'000'000'000'000ULL).has_value());
 }
 
-TEST(ItcGen, ValidateRefusesSpecsThatMakeNoRawFile) {
-  const std::vector<void (*)(TitrationSpec&)> bad = {
-      [](TitrationSpec& s) { s.secondInjections = 0; },
-      [](TitrationSpec& s) { s.timeStep = 0; },
-      [](TitrationSpec& s) { s.spacing = 152; },      // not a whole number of 5 s steps
-      [](TitrationSpec& s) { s.initialDelay = 5; },   // one baseline line only
-      [](TitrationSpec& s) { s.injectionVolume = 0; },
-      [](TitrationSpec& s) { s.noise = NAN; },
-      [](TitrationSpec& s) { s.spacing = 500'000'000; },
+TEST(ItcGen, ValidateRefusesSettingsThatMakeNoRawFile) {
+  const std::vector<void (*)(TitrationSettings&)> bad = {
+      [](TitrationSettings& s) { s.secondInjections = 0; },
+      [](TitrationSettings& s) { s.timeStep = 0; },
+      [](TitrationSettings& s) { s.spacing = 152; },      // not a whole number of 5 s steps
+      [](TitrationSettings& s) { s.initialDelay = 5; },   // one baseline line only
+      [](TitrationSettings& s) { s.injectionVolume = 0; },
+      [](TitrationSettings& s) { s.noise = NAN; },
+      [](TitrationSettings& s) { s.spacing = 500'000'000; },
   };
-  EXPECT_FALSE(Validate(TitrationSpec{}).has_value());
+  EXPECT_FALSE(Validate(TitrationSettings{}).has_value());
   for (std::size_t k = 0; k < bad.size(); ++k) {
-    TitrationSpec s;
+    TitrationSettings s;
     bad[k](s);
     EXPECT_TRUE(Validate(s).has_value()) << "case " << k;
   }
@@ -266,8 +266,8 @@ TEST(ItcGen, GeneratedPairMergesAsOneTitration) {
   ASSERT_NE(::mkdtemp(dirTemplate.data()), nullptr);
   const std::filesystem::path dir = dirTemplate;
   const std::string firstPath = dir / "portion1.itc", secondPath = dir / "portion2.itc";
-  TitrationSpec spec;
-  const Pair pair = Generate(spec);
+  TitrationSettings settings;
+  const Pair pair = Generate(settings);
   std::ofstream(firstPath, std::ios::binary) << pair.first;
   std::ofstream(secondPath, std::ios::binary) << pair.second;
 
@@ -286,11 +286,11 @@ TEST(ItcGen, GeneratedPairMergesAsOneTitration) {
     const std::string out = dir / (compensate ? "comp.itc" : "plain.itc");
     MergeOutcome outcome = RunMerge(firstPath, secondPath, out, compensate);
     ASSERT_TRUE(outcome.ok()) << outcome.error->Message();
-    EXPECT_EQ(outcome.summary.InjectionsAppended(), spec.secondInjections);
+    EXPECT_EQ(outcome.summary.InjectionsAppended(), settings.secondInjections);
     std::ifstream in(out, std::ios::binary);
     const std::string merged((std::istreambuf_iterator<char>(in)), {});
     const Portion p = Parse(merged, "\r\n");
-    ASSERT_EQ(p.markers.size(), static_cast<std::size_t>(1 + spec.firstInjections + spec.secondInjections));
+    ASSERT_EQ(p.markers.size(), static_cast<std::size_t>(1 + settings.firstInjections + settings.secondInjections));
     const double mergedLast = p.dps.back().back();
     if (compensate) {
       const float offset = outcome.summary.joins.at(0).sngDPOffset;

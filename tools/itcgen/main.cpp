@@ -64,7 +64,7 @@ bool ParsePair(std::string_view text, int& a, int& b) {
          ParseWhole(text.substr(comma + 1), b);
 }
 
-bool WriteFiles(const tandemo::itcgen::TitrationSpec& spec, const std::string& firstPath,
+bool WriteFiles(const tandemo::itcgen::TitrationSettings& settings, const std::string& firstPath,
                 const std::string& secondPath) {
   tandemo::itcgen::FileSink first, second;
   if (!first.Open(firstPath)) {
@@ -75,7 +75,7 @@ bool WriteFiles(const tandemo::itcgen::TitrationSpec& spec, const std::string& f
     std::fprintf(stderr, "tandemo-itcgen: %s\n", second.error().c_str());
     return false;
   }
-  tandemo::itcgen::WritePair(spec, first, second);
+  tandemo::itcgen::WritePair(settings, first, second);
   bool ok = true;
   for (tandemo::itcgen::FileSink* sink : {&first, &second}) {
     if (!sink->Close()) {
@@ -89,7 +89,7 @@ bool WriteFiles(const tandemo::itcgen::TitrationSpec& spec, const std::string& f
 }  // namespace
 
 int main(int argc, char** argv) {
-  tandemo::itcgen::TitrationSpec spec;
+  tandemo::itcgen::TitrationSettings settings;
   double sizeMb = 0.0;
   std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
@@ -104,11 +104,11 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--endothermic") {
-      spec.enthalpy = -spec.enthalpy;
+      settings.enthalpy = -settings.enthalpy;
       continue;
     }
     if (arg == "--lf") {
-      spec.crlf = false;
+      settings.crlf = false;
       continue;
     }
     if (arg.size() < 2 || arg.substr(0, 2) != "--") {
@@ -118,13 +118,13 @@ int main(int argc, char** argv) {
     if (i + 1 >= argc) return UsageError("option '" + std::string(arg) + "' needs a value");
     const std::string_view value = argv[++i];
     bool ok = false;
-    if (arg == "--seed") ok = ParseWhole(value, spec.seed);
-    else if (arg == "--injections") ok = ParsePair(value, spec.firstInjections, spec.secondInjections);
-    else if (arg == "--step") ok = ParseWhole(value, spec.timeStep);
-    else if (arg == "--spacing") ok = ParseWhole(value, spec.spacing);
-    else if (arg == "--delay") ok = ParseWhole(value, spec.initialDelay);
-    else if (arg == "--reload-offset") ok = ParseNumber(value, spec.reloadOffset);
-    else if (arg == "--noise") ok = ParseNumber(value, spec.noise);
+    if (arg == "--seed") ok = ParseWhole(value, settings.seed);
+    else if (arg == "--injections") ok = ParsePair(value, settings.firstInjections, settings.secondInjections);
+    else if (arg == "--step") ok = ParseWhole(value, settings.timeStep);
+    else if (arg == "--spacing") ok = ParseWhole(value, settings.spacing);
+    else if (arg == "--delay") ok = ParseWhole(value, settings.initialDelay);
+    else if (arg == "--reload-offset") ok = ParseNumber(value, settings.reloadOffset);
+    else if (arg == "--noise") ok = ParseNumber(value, settings.noise);
     else if (arg == "--size-mb") ok = ParseNumber(value, sizeMb) && sizeMb > 0 && sizeMb < 1e6;
     else return UsageError("unknown option '" + std::string(arg) + "'");
     if (!ok) return UsageError("bad value '" + std::string(value) + "' for " + std::string(arg));
@@ -132,10 +132,10 @@ int main(int argc, char** argv) {
   if (paths.size() != 2) {
     return UsageError(paths.size() < 2 ? "missing file operand" : "too many file operands");
   }
-  if (auto problem = tandemo::itcgen::Validate(spec)) return UsageError(*problem);
+  if (auto problem = tandemo::itcgen::Validate(settings)) return UsageError(*problem);
   if (sizeMb > 0) {
-    if (auto problem = tandemo::itcgen::FitToSize(spec, static_cast<std::uint64_t>(sizeMb * 1e6)))
+    if (auto problem = tandemo::itcgen::FitToSize(settings, static_cast<std::uint64_t>(sizeMb * 1e6)))
       return UsageError(*problem);
   }
-  return WriteFiles(spec, paths[0], paths[1]) ? 0 : kExitFailed;
+  return WriteFiles(settings, paths[0], paths[1]) ? 0 : kExitFailed;
 }
