@@ -1,6 +1,7 @@
 #include "failure.hpp"
 
 #include <cerrno>
+#include <cstring>
 
 namespace tandemo {
 
@@ -69,6 +70,16 @@ std::string Quoted(std::string_view text) {
   }
   q += '"';
   return q;
+}
+
+MergeError OpenFailure(FilePlace place, const std::string& path, int err) {
+  return MergeError{err == ENOENT ? ErrorCode::FileNotFound : CodeForErrno(err), place, 0,
+                    Quoted(path) + " cannot be opened: " + std::strerror(err)};
+}
+
+MergeError ReadFailure(FilePlace place, long long line, int err) {
+  return MergeError{CodeForErrno(err), place, line,
+                    std::string("the file could not be read: ") + std::strerror(err)};
 }
 
 ErrorCode CodeForErrno(int err) {

@@ -61,6 +61,12 @@ struct MergeError {
 // A text quoted for a message, cut short when it is long.
 std::string Quoted(std::string_view text);
 
+// A file that cannot be opened: "File not found (53): second file: "/x.itc" cannot be opened: ..."
+MergeError OpenFailure(FilePlace place, const std::string& path, int err);
+
+// A file that could not be read on: its line is the one that was being read (0: unknown).
+MergeError ReadFailure(FilePlace place, long long line, int err);
+
 // Maps an errno value from opening, reading or writing a file to its code.
 ErrorCode CodeForErrno(int err);
 

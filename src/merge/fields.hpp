@@ -24,6 +24,12 @@ std::string_view CharactersFrom(std::string_view text, std::size_t s, std::size_
 // A marker line opens one injection: its first character is "@".
 inline bool IsMarkerLine(std::string_view line) { return !line.empty() && line.front() == '@'; }
 
+// A data line, once a file's first marker line has been read: not empty, not a
+// marker line, and holding a comma. The time step comes from the last two of them.
+inline bool IsDataLine(std::string_view line) {
+  return !line.empty() && !IsMarkerLine(line) && line.find(',') != std::string_view::npos;
+}
+
 // Cut at every ","; n commas give n + 1 fields, the empty text gives none.
 // The fields view into the text, which must outlive them.
 std::vector<std::string_view> SplitFields(std::string_view text);

@@ -120,16 +120,10 @@ std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, Fil
   }
   facts.scanned = true;
   LineReader reader;
-  if (!reader.Open(path)) {
-    int err = reader.error();
-    return MergeError{err == ENOENT ? ErrorCode::FileNotFound : CodeForErrno(err), place, 0,
-                      Quoted(path) + " cannot be opened: " + std::strerror(err)};
-  }
+  if (!reader.Open(path)) return OpenFailure(place, path, reader.error());
   bool lineNumbersKnown = true;  // not once the scan jumps to the tail
   auto readFailure = [&] {
-    return MergeError{CodeForErrno(reader.error()), place,
-                      lineNumbersKnown ? reader.LineNumber() + 1 : 0,
-                      std::string("the file could not be read: ") + std::strerror(reader.error())};
+    return ReadFailure(place, lineNumbersKnown ? reader.LineNumber() + 1 : 0, reader.error());
   };
   std::vector<std::string> header;
   std::string_view line;
@@ -165,7 +159,7 @@ std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, Fil
       if (line.find(',') != std::string_view::npos) ++facts.injectionMarkers;
       continue;
     }
-    if (line.empty() || line.find(',') == std::string_view::npos) continue;
+    if (!IsDataLine(line)) continue;
     previous.swap(last);
     last.assign(line);
     if (dataLines < 2) ++dataLines;

@@ -16,11 +16,6 @@
 namespace tandemo {
 namespace {
 
-MergeError OpenFailure(FilePlace place, const std::string& path, int err) {
-  return MergeError{err == ENOENT ? ErrorCode::FileNotFound : CodeForErrno(err), place, 0,
-                    Quoted(path) + " cannot be opened: " + std::strerror(err)};
-}
-
 // Copies the first file: every non-empty line as read; marker lines are counted.
 // With a header plan, line 2 and the injection lines are those of the plan.
 std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
@@ -32,8 +27,7 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
     LineReader::Status status = first.Next(line);
     if (status == LineReader::Status::End) return std::nullopt;
     if (status == LineReader::Status::Error) {
-      return MergeError{CodeForErrno(first.error()), place, first.LineNumber() + 1,
-                        std::string("the file could not be read: ") + std::strerror(first.error())};
+      return ReadFailure(place, first.LineNumber() + 1, first.error());
     }
     if (IsMarkerLine(line)) {
       Checked<std::int32_t> counted = AddInt32(lngMarkerCount, 1);

@@ -46,6 +46,16 @@ std::string TimeText(std::int32_t n) {
 
 namespace {
 
+// Adds one to the last of n decimal digits; true when the carry runs out of the
+// first digit, which leaves them all "0".
+bool RoundUp(char* digits, int n) {
+  int k = n - 1;
+  while (k >= 0 && digits[k] == '9') digits[k--] = '0';
+  if (k < 0) return true;
+  ++digits[k];
+  return false;
+}
+
 // Digits and exponent of a scientific text "[-]d.ddde[+-]XX" as to_chars writes it.
 Significant15 ParseScientific(const char* s, const char* end) {
   Significant15 r;
@@ -82,15 +92,9 @@ Significant15 FifteenDigits(double x) {
     d.tail = 0;
     return d;
   }
-  if (d.tail > 50) {  // round the magnitude up at the 15th digit
-    int k = d.count - 1;
-    while (k >= 0 && d.digits[k] == '9') d.digits[k--] = '0';
-    if (k >= 0) {
-      ++d.digits[k];
-    } else {  // 9.99...9 -> 10.0...0
-      d.digits[0] = '1';
-      ++d.exp10;
-    }
+  if (d.tail > 50 && RoundUp(d.digits, d.count)) {  // 9.99...9 -> 10.0...0
+    d.digits[0] = '1';
+    ++d.exp10;
   }
   d.tail = 0;
   return d;
@@ -126,17 +130,10 @@ void AppendSignalText(std::string& out, double x) {
 
   // Six decimals, half away from zero: a 5 in the seventh rounds the magnitude up.
   const int last = intLen + 5;
-  if (plain[last + 1] >= '5') {
-    int k = last;
-    while (k >= 0 && plain[k] == '9') plain[k--] = '0';
-    if (k >= 0) {
-      ++plain[k];
-    } else {  // 999.9999996 -> 1000.0: one more integer digit
-      std::memmove(plain + 1, plain, static_cast<std::size_t>(last + 1));
-      plain[0] = '1';
-      ++len;
-      return AppendRounded(out, negative, plain, intLen + 1);
-    }
+  if (plain[last + 1] >= '5' && RoundUp(plain, last + 1)) {  // 999.9999996 -> 1000.0
+    std::memmove(plain + 1, plain, static_cast<std::size_t>(last + 1));
+    plain[0] = '1';
+    return AppendRounded(out, negative, plain, intLen + 1);
   }
   AppendRounded(out, negative, plain, intLen);
 }

@@ -1,7 +1,6 @@
 #include "rewrite.hpp"
 
 #include <string>
-#include <vector>
 
 #include "fields.hpp"
 #include "number_read.hpp"
@@ -43,7 +42,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& second, FilePlace place,
     if (status == LineReader::Status::End) break;
     const long long lineNo = second.LineNumber();
     if (status == LineReader::Status::Error) {
-      return At(CodeForErrno(second.error()), place, lineNo + 1, "the file could not be read");
+      return ReadFailure(place, lineNo + 1, second.error());
     }
 
     Checked<std::int16_t> p = CommaPosition(read);

@@ -10,7 +10,7 @@ void TrackedOutput::Put(std::string_view line, SourcePlace from) {
     ++markers_;
     return;
   }
-  if (markers_ == 0 || line.empty() || line.find(',') == std::string_view::npos) return;
+  if (markers_ == 0 || !IsDataLine(line)) return;
   previous_.swap(last_);
   previousPlace_ = lastPlace_;
   last_.assign(line);
