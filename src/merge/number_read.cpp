@@ -143,12 +143,11 @@ double LeadingValue(std::string_view text) {
 
   DecimalParts p;
   if (!ReadMantissa(v, i, p)) return 0.0;
-  std::size_t start = 0;
   if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
     std::size_t j = i + 1;
     bool neg = false;
     if (j < v.size() && (v[j] == '+' || v[j] == '-')) { neg = v[j] == '-'; ++j; }
-    start = j;
+    const std::size_t start = j;
     while (j < v.size() && IsDigit(v[j])) ++j;
     if (j > start) {  // an exponent letter without digits is not part of the number
       p.expNegative = neg;
@@ -168,11 +167,10 @@ Checked<double> FieldNumber(std::string_view text) {
   DecimalParts p;
   std::size_t i = 0;
   if (!ReadMantissa(v, i, p)) return Failure::TypeMismatch;
-  std::size_t start = 0;
   if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
     ++i;
     if (i < v.size() && (v[i] == '+' || v[i] == '-')) { p.expNegative = v[i] == '-'; ++i; }
-    start = i;
+    const std::size_t start = i;
     while (i < v.size() && IsDigit(v[i])) ++i;
     p.expDigits = v.substr(start, i - start);
     if (p.expDigits.empty()) return Failure::TypeMismatch;
