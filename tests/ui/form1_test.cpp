@@ -78,6 +78,13 @@ bool StartWithTipClosed(Form1& form) {
   return closeTip.fired() && !closeTip.timedOut() && QTest::qWaitForWindowActive(&form);
 }
 
+// Puts the three paths into their boxes, as typing them would.
+void TypePaths(Form1& form, const QString& first, const QString& second, const QString& output) {
+  Child<QLineEdit>(form, "txtFile1")->setText(first);
+  Child<QLineEdit>(form, "txtFile2")->setText(second);
+  Child<QLineEdit>(form, "txtOutputFile")->setText(output);
+}
+
 QString Stored(const Form1& form, const QString& box) {
   if (box == QLatin1String("txtFile1")) return form.strings().strFile1;
   if (box == QLatin1String("txtFile2")) return form.strings().strFile2;
@@ -506,9 +513,7 @@ class Form1Test : public QObject {
     notifier.answers = {answer};
     Form1 form(chooser, notifier);
     QVERIFY(StartWithTipClosed(form));
-    Child<QLineEdit>(form, "txtFile1")->setText(ws.first);
-    Child<QLineEdit>(form, "txtFile2")->setText(ws.second);
-    Child<QLineEdit>(form, "txtOutputFile")->setText(ws.output);
+    TypePaths(form, ws.first, ws.second, ws.output);
     QTest::mouseClick(Child<QPushButton>(form, "cmdDoIt"), Qt::LeftButton);
 
     QVERIFY(!notifier.events.empty());
@@ -545,9 +550,7 @@ class Form1Test : public QObject {
     RecordingNotifier notifier;
     Form1 form(chooser, notifier);
     QVERIFY(StartWithTipClosed(form));
-    Child<QLineEdit>(form, "txtFile1")->setText(ws.first);
-    Child<QLineEdit>(form, "txtFile2")->setText(ws.second);
-    Child<QLineEdit>(form, "txtOutputFile")->setText(ws.output);
+    TypePaths(form, ws.first, ws.second, ws.output);
     if (update) QTest::mouseClick(Child<QCheckBox>(form, "Check2"), Qt::LeftButton);
     QCOMPARE(Child<QCheckBox>(form, "Check2")->isChecked(), update);
     QTest::mouseClick(Child<QPushButton>(form, "cmdDoIt"), Qt::LeftButton);
@@ -619,9 +622,7 @@ class Form1Test : public QObject {
     RecordingNotifier notifier;
     Form1 form(chooser, notifier);
     QVERIFY(StartWithTipClosed(form));
-    Child<QLineEdit>(form, "txtFile1")->setText(inDir(first));
-    Child<QLineEdit>(form, "txtFile2")->setText(inDir(second));
-    Child<QLineEdit>(form, "txtOutputFile")->setText(inDir(output));
+    TypePaths(form, inDir(first), inDir(second), inDir(output));
     Child<QCheckBox>(form, "Check1")->setChecked(compensate);
     const QStringList before = Listing(ws.dir.path());
 
@@ -653,9 +654,7 @@ class Form1Test : public QObject {
     RecordingNotifier notifier;
     Form1 form(chooser, notifier);
     QVERIFY(StartWithTipClosed(form));
-    Child<QLineEdit>(form, "txtFile1")->setText(ws.first);
-    Child<QLineEdit>(form, "txtFile2")->setText(ws.dir.filePath(S("later.itc")));
-    Child<QLineEdit>(form, "txtOutputFile")->setText(ws.output);
+    TypePaths(form, ws.first, ws.dir.filePath(S("later.itc")), ws.output);
     QTest::mouseClick(Child<QPushButton>(form, "cmdDoIt"), Qt::LeftButton);
     QCOMPARE(notifier.kinds(), QStringList{S("warn")});
     QVERIFY(!QFileInfo::exists(ws.output));
@@ -672,9 +671,7 @@ class Form1Test : public QObject {
     RecordingNotifier notifier;
     Form1 form(chooser, notifier);
     QVERIFY(StartWithTipClosed(form));
-    Child<QLineEdit>(form, "txtFile1")->setText(ws.first);
-    Child<QLineEdit>(form, "txtFile2")->setText(ws.second);
-    Child<QLineEdit>(form, "txtOutputFile")->setText(ws.output);
+    TypePaths(form, ws.first, ws.second, ws.output);
     for (const char* name : {"txtFile1", "txtFile2", "txtOutputFile", "Check1"}) {
       QWidget* w = Child<QWidget>(form, name);
       w->setFocus();
