@@ -1,5 +1,6 @@
 #include "trace.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -168,6 +169,14 @@ std::vector<std::size_t> ReduceForDrawing(std::span<const TracePoint> points, st
   }
   kept.push_back(n - 1);
   return kept;
+}
+
+std::span<const TracePoint> PointsBetween(std::span<const TracePoint> points, double from, double to) {
+  auto first = std::partition_point(points.begin(), points.end(),
+                                    [from](const TracePoint& p) { return p.time < from; });
+  auto last = std::partition_point(first, points.end(), [to](const TracePoint& p) { return p.time <= to; });
+  return points.subspan(static_cast<std::size_t>(first - points.begin()),
+                        static_cast<std::size_t>(last - first));
 }
 
 std::vector<ReducedPortion> ReduceTrace(const Trace& trace, std::size_t maxPointsPerPortion) {

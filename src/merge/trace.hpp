@@ -94,6 +94,10 @@ class TraceBuilder {
 // With maxPoints >= size every point is kept.
 std::vector<std::size_t> ReduceForDrawing(std::span<const TracePoint> points, std::size_t maxPoints);
 
+// The points from time `from` to time `to`, both included, of points in time
+// order: a zoomed view is reduced from these, so it shows every line it can.
+std::span<const TracePoint> PointsBetween(std::span<const TracePoint> points, double from, double to);
+
 struct ReducedPortion {
   std::vector<std::size_t> indices;         // into Trace::points
   std::vector<TracePoint> points;           // as written

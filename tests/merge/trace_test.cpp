@@ -287,6 +287,23 @@ TEST(Reduction, NoSpikeOrDipIsLostInALongNoisyTrace) {
   }
 }
 
+TEST(Reduction, ZoomTakesThePointsOfATimeWindow) {
+  const Trace trace = TraceOf(TwoPortions());  // data lines every 2 s from 2 to 20
+  struct Window { double from, to; std::size_t first, count; };
+  for (const Window& w : {Window{14, 18, 6, 3},        // both ends on a line: included
+                          Window{13.5, 18.5, 6, 3},    // between lines
+                          Window{-5, 1, 0, 0},         // before the data
+                          Window{0, 100, 0, 10},       // all of it
+                          Window{20, 20, 9, 1},        // the last line alone
+                          Window{9, 8, 4, 0}}) {       // an empty window
+    const std::span<const TracePoint> got = PointsBetween(trace.points, w.from, w.to);
+    EXPECT_EQ(got.size(), w.count) << w.from << " to " << w.to;
+    if (!got.empty()) {
+      EXPECT_EQ(got.data() - trace.points.data(), static_cast<long>(w.first));
+    }
+  }
+}
+
 TEST(Reduction, EachPortionOnItsOwnWithItsUncompensatedTwin) {
   const Trace trace = TraceOf(TwoPortions());
   const std::vector<ReducedPortion> reduced = ReduceTrace(trace, 4);
