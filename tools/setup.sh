@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian 12, apt; sudo when not root), then
 # configures and builds into build/. Safe to run again: it only installs what is missing.
+# With TANDEMO_PRESET set, it configures and builds that CMake preset instead (.ci/run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,8 @@ PACKAGES=(
   locales
   qt6-qpa-plugins xvfb xauth python3
   dpkg-dev file
+  clang-tidy clang-format
+  lintian appstream desktop-file-utils man-db
 )
 
 missing=()
@@ -26,6 +29,11 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y "${missing[@]}"
 fi
 
+if [[ -n ${TANDEMO_PRESET:-} ]]; then
+  cmake --preset "$TANDEMO_PRESET" "$@"
+  cmake --build --preset "$TANDEMO_PRESET"
+  exit 0
+fi
 BUILD_DIR=${TANDEMO_BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
 cmake --build "$BUILD_DIR"

@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Tandemo"));
   QApplication::setApplicationVersion(QStringLiteral(TANDEMO_VERSION));
   // Ties the window to the installed .desktop entry and so to its icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("tandemo"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tandemo.Tandemo"));
   QApplication::setWindowIcon(tandemo::ui::MakeIcon(tandemo::ui::IconKind::Program));
 
   tandemo::ui::Form1 form;

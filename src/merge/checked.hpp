@@ -10,8 +10,8 @@ struct Checked {
   T value{};
   Failure failure = Failure::None;
 
-  constexpr Checked(T v) : value(v) {}  // NOLINT(google-explicit-constructor): reads naturally
-  constexpr Checked(Failure f) : failure(f) {}  // NOLINT(google-explicit-constructor)
+  constexpr Checked(T v) : value(v) {}  // implicit on purpose: "return value;" reads naturally
+  constexpr Checked(Failure f) : failure(f) {}
 
   constexpr bool ok() const { return failure == Failure::None; }
   constexpr explicit operator bool() const { return ok(); }

@@ -213,8 +213,9 @@ TEST_P(LineEndTest, MergesLikeCrLf) {
   TempDir dir;
   Merged reference = Merge(dir, first, kTypicalSecond, compensate);
   ASSERT_TRUE(reference.outcome.ok()) << reference.outcome.error->Message();
-  auto convert = [&](const std::string& t) {
-    return ends.end == "mixed" ? MixedEnds(t) : test::WithLineEnd(t, ends.end);
+  // clang 14 cannot capture a structured binding: the line end is captured by value.
+  auto convert = [end = ends.end](const std::string& t) {
+    return end == "mixed" ? MixedEnds(t) : test::WithLineEnd(t, end);
   };
   Merged m = Merge(dir, convert(first), convert(kTypicalSecond), compensate);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
