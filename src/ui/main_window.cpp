@@ -420,6 +420,7 @@ void MainWindow::SetBusy(bool busy) {
     bytesRead_ = 0;
     bytesTotal_ = 0;
     progressBar_->setRange(0, 0);  // turning without a figure until the engine reports one
+    cancelButton_->setText(tr("Cancel"));
     cancelButton_->setEnabled(true);
     progressDelay_->start();
   } else {
@@ -449,6 +450,7 @@ void MainWindow::RequestCancel() {
   if (!merging_) return;
   cancelRequested_ = true;
   cancelButton_->setEnabled(false);
+  cancelButton_->setText(tr("Cancelling..."));
   hintLabel_->setText(tr("Cancelling..."));
 }
 

@@ -133,7 +133,7 @@ TipWindow::TipWindow(QWidget* parent)
 
   tipTextView_->setObjectName(QStringLiteral("tipTextView"));
   tipTextView_->setFrameShape(QFrame::NoFrame);
-  tipTextView_->setFocusPolicy(Qt::NoFocus);
+  tipTextView_->setFocusPolicy(Qt::TabFocus);  // so that the keyboard can scroll it
   tipTextView_->setOpenLinks(false);
   tipTextView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   tipTextView_->setHtml(
@@ -166,7 +166,8 @@ TipWindow::TipWindow(QWidget* parent)
   column->addLayout(top, 1);
   column->addWidget(showAtStartBox_);
 
-  setTabOrder(okButton_, showAtStartBox_);
+  setTabOrder(okButton_, tipTextView_);
+  setTabOrder(tipTextView_, showAtStartBox_);
   okButton_->setFocus();  // Esc rejects a dialog by itself and Enter presses OK: both close it
 
   const QScreen* screen = QGuiApplication::primaryScreen();

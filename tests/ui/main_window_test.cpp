@@ -1026,6 +1026,7 @@ class MainWindowTest : public QObject {
 
     QTest::mouseClick(cancel, Qt::LeftButton);
     QVERIFY(!cancel->isEnabled());
+    QCOMPARE(cancel->text(), S("Cancelling..."));
     QVERIFY(window.isMerging());
     release = true;
     QVERIFY(MergeEnds(window));

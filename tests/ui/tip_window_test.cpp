@@ -212,6 +212,18 @@ class TipWindowTest : public QObject {
     tip.show();
     QVERIFY(QTest::qWaitForWindowActive(&tip));
     QCOMPARE(QApplication::focusWidget(), ok);
+    // Tab reaches the text, so that the keyboard can scroll it, then the switch.
+    QTest::keyClick(ok, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), S("tipTextView"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), S("showAtStartBox"));
+    // Enter in the text still presses OK.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), S("tipTextView"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QVERIFY(!tip.isVisible());
+    QCOMPARE(tip.result(), int(QDialog::Accepted));
   }
 
   void closes_data() {
