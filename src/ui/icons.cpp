@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
+#include <algorithm>
 
 namespace tandemo::ui {
 namespace {
@@ -12,11 +13,11 @@ namespace {
 // Needs Qt SVG alone, not the SVG icon engine plug-in.
 class SvgIconEngine final : public QIconEngine {
  public:
-  explicit SvgIconEngine(QString source) : source_(std::move(source)) {}
+  explicit SvgIconEngine(IconKind kind) : kind_(kind) {}
 
   void paint(QPainter* painter, const QRect& rect, QIcon::Mode /*mode*/,
              QIcon::State /*state*/) override {
-    QSvgRenderer renderer(source_);
+    QSvgRenderer renderer(IconSource(kind_, std::max(rect.width(), rect.height())));
     renderer.render(painter, QRectF(rect));
   }
 
@@ -28,7 +29,7 @@ class SvgIconEngine final : public QIconEngine {
     return picture;
   }
 
-  QIconEngine* clone() const override { return new SvgIconEngine(source_); }
+  QIconEngine* clone() const override { return new SvgIconEngine(kind_); }
   QString key() const override { return QStringLiteral("TandemoSvg"); }
 
   // The sizes of the icon theme: a window system that wants fixed sizes gets these.
@@ -39,18 +40,25 @@ class SvgIconEngine final : public QIconEngine {
   }
 
  private:
-  QString source_;
+  IconKind kind_;
 };
 
 }  // namespace
 
-QString IconSource(IconKind kind) {
+QString IconSource(IconKind kind, int size) {
+  // Up to 20 pixels the picture drawn on the 16-pixel grid stays sharper than the
+  // large one made smaller.
+  constexpr int kLargestSmall = 20;
+  if (size > 0 && size <= kLargestSmall) {
+    return kind == IconKind::Program ? QStringLiteral(":/icons/tandemo-small.svg")
+                                     : QStringLiteral(":/icons/tip-small.svg");
+  }
   return kind == IconKind::Program ? QStringLiteral(":/icons/tandemo.svg")
                                    : QStringLiteral(":/icons/tip.svg");
 }
 
 QImage IconImage(IconKind kind, int size) {
-  QSvgRenderer renderer(IconSource(kind));
+  QSvgRenderer renderer(IconSource(kind, size));
   if (!renderer.isValid() || size <= 0) return {};
   QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
@@ -59,6 +67,6 @@ QImage IconImage(IconKind kind, int size) {
   return image;
 }
 
-QIcon MakeIcon(IconKind kind) { return QIcon(new SvgIconEngine(IconSource(kind))); }
+QIcon MakeIcon(IconKind kind) { return QIcon(new SvgIconEngine(kind)); }
 
 }  // namespace tandemo::ui

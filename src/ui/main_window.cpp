@@ -488,7 +488,7 @@ void MainWindow::DoIt() {
       });
 }
 
-tandemo::MergeRequest MainWindow::BuildMergeRequest() const {
+tandemo::MergeRequest MainWindow::BuildMergeRequest() {
   tandemo::MergeRequest request;
   request.inputs = {ToEngine(firstFileBox_->path()), ToEngine(secondFileBox_->path())};
   request.output = ToEngine(outputFileBox_->path());

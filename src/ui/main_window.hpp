@@ -84,7 +84,7 @@ class MainWindow final : public QWidget {
   void FinishCancelled();
   // The one place where the window's paths, switches, progress and cancel
   // request become an engine request.
-  tandemo::MergeRequest BuildMergeRequest() const;
+  tandemo::MergeRequest BuildMergeRequest();
   void SetBusy(bool busy);
   void ShowProgress();
   void RequestCancel();

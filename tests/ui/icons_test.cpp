@@ -1,5 +1,5 @@
 // The two icons: drawn from their SVG sources at any size, each a picture with
-// a transparent surround, the two pictures different, and sharp at 2x scale.
+// a transparent surround, the two pictures different, sharp at 16 pixels and at 2x scale.
 #include <QGuiApplication>
 #include <QIcon>
 #include <QSet>
@@ -49,6 +49,25 @@ class IconsTest : public QObject {
     QVERIFY(colours.size() >= 4);      // a picture, not a blot
     QVERIFY(opaque > size * size / 4);
     QVERIFY(clear > size * size / 20);  // shaped, not a square
+  }
+
+  // At 16 pixels every pixel is either part of the picture or not: the small
+  // picture is drawn on the pixel grid, so no edge is smeared across two pixels.
+  void sharpAt16_data() {
+    QTest::addColumn<IconKind>("kind");
+    QTest::newRow("program") << IconKind::Program;
+    QTest::newRow("tip") << IconKind::Tip;
+  }
+
+  void sharpAt16() {
+    QFETCH(IconKind, kind);
+    const QImage image = Argb(IconImage(kind, 16));
+    int smeared = 0;
+    for (int y = 0; y < 16; ++y) {
+      for (int x = 0; x < 16; ++x) smeared += qAlpha(image.pixel(x, y)) % 255 != 0 ? 1 : 0;
+    }
+    QCOMPARE(smeared, 0);
+    QCOMPARE(Argb(MakeIcon(kind).pixmap(16).toImage()), image);
   }
 
   void theTwoPicturesDiffer() {
