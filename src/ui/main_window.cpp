@@ -38,15 +38,15 @@ const QString kItcSuffix = QStringLiteral("itc");
 
 std::string ToEngine(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// What the inspection before a merge found: a failure to read, or how the files compare.
-struct Inspection {
+// What the check before a merge found: a failure to read, or how the files compare.
+struct InputCheck {
   std::optional<tandemo::MergeError> error;
   tandemo::Comparison comparison;
 };
 
-Inspection Inspect(const std::vector<std::string>& inputs) {
+InputCheck CheckInputs(const std::vector<std::string>& inputs) {
   std::vector<tandemo::FileFacts> facts;
-  Inspection result;
+  InputCheck result;
   result.error = tandemo::ScanInputs(inputs, facts);
   if (!result.error) result.comparison = tandemo::CompareAll(facts);
   return result;
@@ -464,9 +464,9 @@ void MainWindow::DoIt() {
   hintLabel_->setText(tr("Comparing the files..."));
   const std::vector<std::string> inputs = {ToEngine(firstFileBox_->path()),
                                            ToEngine(secondFileBox_->path())};
-  RunOffThread<Inspection>(
-      this, [inputs] { return Inspect(inputs); },
-      [this](const Inspection& inspection) {
+  RunOffThread<InputCheck>(
+      this, [inputs] { return CheckInputs(inputs); },
+      [this](const InputCheck& inspection) {
         if (inspection.error) {  // the merge would fail the same way: say so now
           FinishMerge(tandemo::MergeOutcome{inspection.error, {}});
           return;
