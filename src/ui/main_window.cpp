@@ -121,7 +121,7 @@ MainWindow::MainWindow(FileChooser& chooser, Notifier& notifier) : notifier_(&no
 
 MainWindow::~MainWindow() {
   // The worker reads the cancel request and writes the progress of this window.
-  cancelRequested_ = true;
+  control_.cancelRequested = true;
   QThreadPool::globalInstance()->waitForDone();
 }
 
@@ -144,7 +144,9 @@ QGroupBox* MainWindow::MakeFileGroup(const QString& title, PathBox*& box, QPushB
 
 void MainWindow::Build(FileChooser& chooser) {
   chooser_ = &chooser;
-  merge_ = [](const tandemo::MergeRequest& request) { return tandemo::RunMerge(request); };
+  merge_ = [](const tandemo::MergeRequest& request, MergeControl&) {
+    return tandemo::RunMerge(request);
+  };
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(kProgramTitle);
   setWindowIcon(MakeIcon(IconKind::Program));
@@ -416,9 +418,9 @@ void MainWindow::SetBusy(bool busy) {
     control->setEnabled(!busy);
   }
   if (busy) {
-    cancelRequested_ = false;
-    bytesRead_ = 0;
-    bytesTotal_ = 0;
+    control_.cancelRequested = false;
+    control_.bytesRead = 0;
+    control_.bytesTotal = 0;
     progressBar_->setRange(0, 0);  // turning without a figure until the engine reports one
     cancelButton_->setText(tr("Cancel"));
     cancelButton_->setEnabled(true);
@@ -438,17 +440,17 @@ void MainWindow::ShowProgress() {
     progressPoll_->start();
     if (cancelButton_->isEnabled()) cancelButton_->setFocus();
   }
-  const long long total = bytesTotal_;
+  const long long total = control_.bytesTotal;
   if (total > 0) {
     constexpr int kSteps = 1000;
     progressBar_->setRange(0, kSteps);
-    progressBar_->setValue(static_cast<int>(std::clamp(bytesRead_.load(), 0LL, total) * kSteps / total));
+    progressBar_->setValue(static_cast<int>(std::clamp(control_.bytesRead.load(), 0LL, total) * kSteps / total));
   }
 }
 
 void MainWindow::RequestCancel() {
   if (!merging_) return;
-  cancelRequested_ = true;
+  control_.cancelRequested = true;
   cancelButton_->setEnabled(false);
   cancelButton_->setText(tr("Cancelling..."));
   hintLabel_->setText(tr("Cancelling..."));
@@ -471,7 +473,7 @@ void MainWindow::DoIt() {
           FinishMerge(tandemo::MergeOutcome{inspection.error, {}});
           return;
         }
-        if (cancelRequested_) {  // stopped between the comparison and the merge
+        if (control_.cancelRequested) {  // stopped between the comparison and the merge
           FinishCancelled();
           return;
         }
@@ -495,8 +497,8 @@ tandemo::MergeRequest MainWindow::BuildMergeRequest() {
   request.compensate = compensateBox_->isChecked();
   request.updateHeader = headerBox_->isChecked();
   // The engine's progress report and cancel request belong here, once it takes them:
-  // the report stores into bytesRead_ and bytesTotal_ (read by ShowProgress on this
-  // thread), the cancel flag is &cancelRequested_.
+  // the report calls control_.Report(bytesRead, bytesTotal) (ShowProgress reads it on
+  // this thread), the cancel flag is &control_.cancelRequested.
   return request;
 }
 
@@ -504,14 +506,14 @@ void MainWindow::StartMerge() {
   hintLabel_->setText(tr("Merging..."));
   const tandemo::MergeRequest request = BuildMergeRequest();
   RunOffThread<tandemo::MergeOutcome>(
-      this, [merge = merge_, request] { return merge(request); },
+      this, [merge = merge_, request, control = &control_] { return merge(request, *control); },
       [this](const tandemo::MergeOutcome& outcome) { FinishMerge(outcome); });
 }
 
 void MainWindow::FinishMerge(const tandemo::MergeOutcome& outcome) {
   // A merge that failed after a cancel request was stopped by it: the user asked
   // for that, so the hint line says so instead of a message box.
-  if (cancelRequested_ && !outcome.ok()) {
+  if (control_.cancelRequested && !outcome.ok()) {
     FinishCancelled();
     return;
   }

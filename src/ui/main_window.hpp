@@ -30,12 +30,27 @@ class WrappingCheckBox;
 // The two portions dropped together, in the order of their runs.
 QStringList OrderByRun(QStringList paths);
 
+// What a running merge and the window share across threads: the merge reports how
+// far it has read, the window asks it to stop.
+struct MergeControl {
+  std::atomic<long long> bytesRead{0};
+  std::atomic<long long> bytesTotal{0};
+  std::atomic<bool> cancelRequested{false};
+
+  void Report(long long read, long long total) {
+    bytesTotal = total;
+    bytesRead = read;
+  }
+};
+
 class MainWindow final : public QWidget {
   Q_OBJECT
 
  public:
-  // The engine call that merges; replaced in tests to hold a merge open.
-  using MergeFunction = std::function<tandemo::MergeOutcome(const tandemo::MergeRequest&)>;
+  // The engine call that merges, on a worker thread; replaced in tests by one that
+  // holds a merge open, reports progress or stops at the cancel request.
+  using MergeFunction =
+      std::function<tandemo::MergeOutcome(const tandemo::MergeRequest&, MergeControl&)>;
 
   // With the real file dialogs and message boxes.
   MainWindow();
@@ -119,11 +134,7 @@ class MainWindow final : public QWidget {
   QString notice_;  // said in the hint line until the boxes change again
   bool merging_ = false;
   bool closeWhenDone_ = false;  // closed during a merge: goes once the merge has stopped
-  // Shared with the merge running on a worker thread: the window sets the cancel
-  // request, the engine's progress report sets the byte counts.
-  std::atomic<bool> cancelRequested_{false};
-  std::atomic<long long> bytesRead_{0};
-  std::atomic<long long> bytesTotal_{0};
+  MergeControl control_;  // shared with the merge running on a worker thread
 };
 
 }  // namespace tandemo::ui

@@ -31,6 +31,7 @@
 using tandemo::ui::DialogKind;
 using tandemo::ui::FileRequest;
 using tandemo::ui::MainWindow;
+using tandemo::ui::MergeControl;
 using tandemo::ui::OrderByRun;
 using tandemo::ui::PathBox;
 using tandemo::ui::TipWindow;
@@ -969,7 +970,7 @@ class MainWindowTest : public QObject {
     MainWindow window(chooser, notifier);
     QVERIFY(ShowReady(window));
     std::atomic<QThread*> mergeThread{nullptr};
-    window.setMergeFunction([&](const tandemo::MergeRequest& request) {
+    window.setMergeFunction([&](const tandemo::MergeRequest& request, MergeControl&) {
       mergeThread = QThread::currentThread();
       return tandemo::RunMerge(request);
     });
@@ -993,8 +994,10 @@ class MainWindowTest : public QObject {
     QVERIFY(QFileInfo(dir.filePath(S("merged.itc"))).size() > 100'000'000);
   }
 
-  // A merge still running after half a second shows a progress bar and Cancel; a
-  // merge that fails after Cancel was pressed says so in the hint line, without a box.
+  // A merge still running after half a second shows a progress bar and Cancel; the
+  // bar turns until the merge reports its progress, then shows it. Cancel reaches
+  // the merge, and a merge that stops at it is reported in the hint line, without a
+  // box, the output as it was.
   void slowMergeShowsProgressAndCancel() {
     Workspace ws;
     WriteBytes(ws.output, kOldOutput);
@@ -1002,11 +1005,16 @@ class MainWindowTest : public QObject {
     RecordingNotifier notifier;
     MainWindow window(chooser, notifier);
     QVERIFY(ShowReady(window));
-    std::atomic<bool> release{false};
-    // Stands for an engine that stops at the cancel request with a failure of its own.
-    window.setMergeFunction([&](const tandemo::MergeRequest&) {
+    std::atomic<bool> reportNow{false};
+    std::atomic<bool> sawCancel{false};
+    // Stands for the engine: reports a quarter read when told, then stops at the
+    // cancel request with a failure, as a cancelled merge does.
+    window.setMergeFunction([&](const tandemo::MergeRequest&, MergeControl& control) {
       QDeadlineTimer limit(20000);
-      while (!release && !limit.hasExpired()) QThread::msleep(5);
+      while (!reportNow && !limit.hasExpired()) QThread::msleep(5);
+      control.Report(250, 1000);
+      while (!control.cancelRequested && !limit.hasExpired()) QThread::msleep(5);
+      sawCancel = control.cancelRequested.load();
       tandemo::MergeOutcome stopped;
       stopped.error = tandemo::MergeError{tandemo::ErrorCode::PathFileAccess, {}, 0, "cancelled"};
       return stopped;
@@ -1022,19 +1030,49 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(progress->isVisible(), 5000);
     QVERIFY(clock.elapsed() >= MainWindow::kProgressDelayMs);
     QVERIFY(cancel->isVisible() && cancel->isEnabled());
-    QCOMPARE(progress->maximum(), 0);  // no figure from the engine: a bar that turns
+    QCOMPARE(progress->maximum(), 0);  // no figure from the merge yet: a bar that turns
+
+    reportNow = true;
+    QTRY_VERIFY(progress->maximum() > 0);
+    QCOMPARE(progress->value(), progress->maximum() / 4);
 
     QTest::mouseClick(cancel, Qt::LeftButton);
     QVERIFY(!cancel->isEnabled());
     QCOMPARE(cancel->text(), S("Cancelling..."));
-    QVERIFY(window.isMerging());
-    release = true;
     QVERIFY(MergeEnds(window));
+    QVERIFY(sawCancel);
     QVERIFY(notifier.events.empty());
     QCOMPARE(window.hint(), S("Cancelled: nothing was written; the output file is as it was."));
     QVERIFY(!progress->isVisible());
     QCOMPARE(ReadBytes(ws.output), kOldOutput);
     QCOMPARE(Listing(ws.dir.path()), (QStringList{S("first.itc"), S("merged.itc"), S("second.itc")}));
+    QVERIFY(Child<QWidget>(window, "doItButton")->isEnabled());
+  }
+
+  // Esc during a merge is Cancel.
+  void escCancels() {
+    Workspace ws;
+    ScriptedChooser chooser;
+    RecordingNotifier notifier;
+    MainWindow window(chooser, notifier);
+    QVERIFY(ShowReady(window));
+    std::atomic<bool> sawCancel{false};
+    window.setMergeFunction([&](const tandemo::MergeRequest&, MergeControl& control) {
+      QDeadlineTimer limit(20000);
+      while (!control.cancelRequested && !limit.hasExpired()) QThread::msleep(5);
+      sawCancel = control.cancelRequested.load();
+      tandemo::MergeOutcome stopped;
+      stopped.error = tandemo::MergeError{tandemo::ErrorCode::PathFileAccess, {}, 0, "cancelled"};
+      return stopped;
+    });
+    FillPaths(window, ws.first, ws.second, ws.output);
+    QTest::mouseClick(Child<QPushButton>(window, "doItButton"), Qt::LeftButton);
+    QTRY_VERIFY(window.isMerging() && !window.hint().startsWith(S("Comparing")));
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QVERIFY(MergeEnds(window));
+    QVERIFY(sawCancel);
+    QVERIFY(notifier.events.empty());
+    QVERIFY(!QFileInfo::exists(ws.output));
   }
 
   // Closing the window during a merge waits for the merge to stop, then closes.
@@ -1045,7 +1083,7 @@ class MainWindowTest : public QObject {
     MainWindow window(chooser, notifier);
     QVERIFY(ShowReady(window));
     std::atomic<bool> release{false};
-    window.setMergeFunction([&](const tandemo::MergeRequest& request) {
+    window.setMergeFunction([&](const tandemo::MergeRequest& request, MergeControl&) {
       QDeadlineTimer limit(20000);
       while (!release && !limit.hasExpired()) QThread::msleep(5);
       return tandemo::RunMerge(request);
