@@ -1,20 +1,29 @@
-// Build step: writes one image of an icon as PNG, for the icon theme of the
-// installed application.   tandemo-export-icon program|tip SIZE OUT.png
+// Build step: draws an icon from its SVG source as a PNG of the given size, for
+// the icon theme of the installed application.
+//   tandemo-export-icon program|tip SIZE OUT.png      (SIZE from 16 to 1024)
+#include <QGuiApplication>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "ui/icons.hpp"
 
 int main(int argc, char** argv) {
-  if (argc != 4 || (std::strcmp(argv[1], "program") != 0 && std::strcmp(argv[1], "tip") != 0) ||
-      (std::strcmp(argv[2], "16") != 0 && std::strcmp(argv[2], "32") != 0)) {
-    std::fputs("usage: tandemo-export-icon program|tip 16|32 OUT.png\n", stderr);
+  constexpr int kSmallest = 16;
+  constexpr int kLargest = 1024;
+  int size = 0;
+  const bool sizeRead =
+      argc == 4 && std::from_chars(argv[2], argv[2] + std::strlen(argv[2]), size).ec == std::errc{};
+  if (!sizeRead || size < kSmallest || size > kLargest ||
+      (std::strcmp(argv[1], "program") != 0 && std::strcmp(argv[1], "tip") != 0)) {
+    std::fputs("usage: tandemo-export-icon program|tip SIZE OUT.png   (SIZE from 16 to 1024)\n",
+               stderr);
     return 2;
   }
+  QGuiApplication app(argc, argv);  // Qt's painting wants an application object
   const auto kind = std::strcmp(argv[1], "tip") == 0 ? tandemo::ui::IconKind::Tip
                                                      : tandemo::ui::IconKind::Program;
-  const QImage image = tandemo::ui::IconImage(kind, std::stoi(argv[2]));
+  const QImage image = tandemo::ui::IconImage(kind, size);
   if (image.isNull() || !image.save(QString::fromLocal8Bit(argv[3]), "PNG")) {
     std::fprintf(stderr, "tandemo-export-icon: cannot write %s\n", argv[3]);
     return 1;

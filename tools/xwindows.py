@@ -7,6 +7,11 @@ window manager (as under Xvfb), through libX11 alone.
   xwindows.py gone TITLE [--timeout S]  waits until no window of that title is mapped
   xwindows.py geometry TITLE            x y width height of its client area on the screen
   xwindows.py close TITLE               asks it to close, as a window manager's close button does
+  xwindows.py ping TITLE [--timeout S]  sends it a window manager's ping and waits for the
+                                        program's answer, which only a turning event loop gives;
+                                        prints the answer's delay in milliseconds
+
+TITLE may also be a window id as "list" prints it (0x...).
 
 Exit status: 0 on success, 1 when a wait times out or no such window is mapped,
 2 for a usage error or when the display cannot be opened.
@@ -45,6 +50,7 @@ class XEvent(ctypes.Union):
 
 IS_VIEWABLE = 2
 CLIENT_MESSAGE = 33
+STRUCTURE_NOTIFY_MASK = 1 << 17
 ANY_PROPERTY_TYPE = 0
 
 
@@ -72,6 +78,9 @@ class Display:
             ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int), ctypes.POINTER(Window)]
         self.x.XSendEvent.argtypes = [ctypes.c_void_p, Window, ctypes.c_int, ctypes.c_long,
                                       ctypes.POINTER(XEvent)]
+        self.x.XSelectInput.argtypes = [ctypes.c_void_p, Window, ctypes.c_long]
+        self.x.XPending.argtypes = [ctypes.c_void_p]
+        self.x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(XEvent)]
         self.x.XFree.argtypes = [ctypes.c_void_p]
         self.x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         self.x.XFlush.argtypes = [ctypes.c_void_p]
@@ -116,6 +125,9 @@ class Display:
         return result
 
     def find(self, title):
+        if title.startswith("0x"):
+            wanted = int(title, 16)
+            return [w for (w, _, _, _) in self.top_levels() if w == wanted]
         return [w for (w, t, _, _) in self.top_levels() if t == title]
 
     def geometry(self, w):
@@ -138,6 +150,38 @@ class Display:
         self.x.XSync(self.d, 0)
 
 
+    def ping(self, w, timeout):
+        """Seconds until the program answered a _NET_WM_PING, or None. The answer
+        goes to the root window, as to a window manager."""
+        ping = self.atom("_NET_WM_PING")
+        protocols = self.atom("WM_PROTOCOLS")
+        self.x.XSelectInput(self.d, self.root, STRUCTURE_NOTIFY_MASK)
+        event = XEvent()
+        event.xclient.type = CLIENT_MESSAGE
+        event.xclient.window = w
+        event.xclient.message_type = protocols
+        event.xclient.format = 32
+        event.xclient.data[0] = ping
+        event.xclient.data[1] = 0  # CurrentTime
+        event.xclient.data[2] = w
+        start = time.monotonic()
+        self.x.XSendEvent(self.d, w, 0, 0, ctypes.byref(event))
+        self.x.XFlush(self.d)
+        try:
+            while time.monotonic() - start < timeout:
+                while self.x.XPending(self.d):
+                    answer = XEvent()
+                    self.x.XNextEvent(self.d, ctypes.byref(answer))
+                    if (answer.type == CLIENT_MESSAGE and answer.xclient.message_type == protocols
+                            and answer.xclient.data[0] == ping and answer.xclient.data[2] == w):
+                        return time.monotonic() - start
+                time.sleep(0.005)
+            return None
+        finally:
+            self.x.XSelectInput(self.d, self.root, 0)
+            self.x.XFlush(self.d)
+
+
 def main(argv):
     args = argv[1:]
     timeout = 20.0
@@ -145,7 +189,7 @@ def main(argv):
         i = args.index("--timeout")
         timeout = float(args[i + 1])
         del args[i:i + 2]
-    if not args or args[0] not in ("list", "wait", "gone", "geometry", "close") or \
+    if not args or args[0] not in ("list", "wait", "gone", "geometry", "close", "ping") or \
             (args[0] != "list" and len(args) != 2):
         print(__doc__, file=sys.stderr)
         return 2
@@ -177,6 +221,12 @@ def main(argv):
         return 1
     if command == "geometry":
         print(*display.geometry(found[0]))
+    elif command == "ping":
+        delay = display.ping(found[0], timeout)
+        if delay is None:
+            print(f"xwindows: {title!r} did not answer a ping within {timeout} s", file=sys.stderr)
+            return 1
+        print(round(delay * 1000))
     else:
         display.close(found[0])
     return 0

@@ -5,8 +5,10 @@
 #include <algorithm>
 
 namespace tandemo::ui {
-namespace {
-constexpr int kCaptionFlags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
+int WrappingCheckBox::CaptionFlags(int alignment) const {
+  // "&" marks the access key: measured as hidden, drawn underlined where the style says so.
+  const bool underline = style()->styleHint(QStyle::SH_UnderlineShortcut, nullptr, this) != 0;
+  return alignment | Qt::TextWordWrap | (underline ? Qt::TextShowMnemonic : Qt::TextHideMnemonic);
 }
 
 int WrappingCheckBox::IndicatorWidth() const {
@@ -24,7 +26,7 @@ QRect WrappingCheckBox::CaptionRect(int width) const {
 QRect WrappingCheckBox::CaptionBounds(int width) const {
   const QRect area = CaptionRect(width);
   return fontMetrics().boundingRect(QRect(area.left(), 0, area.width(), 1 << 16),
-                                    Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text());
+                                    CaptionFlags(Qt::AlignLeft | Qt::AlignTop), text());
 }
 
 int WrappingCheckBox::heightForWidth(int width) const {
@@ -36,7 +38,21 @@ int WrappingCheckBox::heightForWidth(int width) const {
 }
 
 QSize WrappingCheckBox::sizeHint() const {
-  const int width = IndicatorWidth() + fontMetrics().horizontalAdvance(text()) + 2;
+  const int width = IndicatorWidth() + fontMetrics().size(Qt::TextShowMnemonic, text()).width() + 2;
+  return {width, heightForWidth(width)};
+}
+
+QSize WrappingCheckBox::minimumSizeHint() const {
+  // Narrow enough to wrap, wide enough that the caption takes about three lines
+  // at most and no word is ever cut.
+  QString caption = text();
+  caption.remove(u'&');
+  int widestWord = 0;
+  for (const QString& word : caption.split(u' ', Qt::SkipEmptyParts)) {
+    widestWord = std::max(widestWord, fontMetrics().horizontalAdvance(word));
+  }
+  const int oneLine = fontMetrics().horizontalAdvance(caption);
+  const int width = IndicatorWidth() + std::max(widestWord, oneLine / 3 + widestWord / 2) + 2;
   return {width, heightForWidth(width)};
 }
 
@@ -53,12 +69,14 @@ void WrappingCheckBox::paintEvent(QPaintEvent* /*event*/) {
   painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, indicator);
 
   const QRect caption = CaptionRect(width());
-  style()->drawItemText(&painter, caption, kCaptionFlags, option.palette, isEnabled(), text(),
-                        QPalette::WindowText);
+  style()->drawItemText(&painter, caption, CaptionFlags(Qt::AlignLeft | Qt::AlignVCenter),
+                        option.palette, isEnabled(), text(), QPalette::WindowText);
   if (hasFocus()) {
     QStyleOptionFocusRect focus;
     focus.initFrom(this);
-    focus.rect = style()->itemTextRect(fontMetrics(), caption, kCaptionFlags, isEnabled(), text())
+    focus.rect = style()->itemTextRect(fontMetrics(), caption,
+                                       CaptionFlags(Qt::AlignLeft | Qt::AlignVCenter), isEnabled(),
+                                       text())
                      .adjusted(-1, -1, 1, 1)
                      .intersected(rect());
     painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);

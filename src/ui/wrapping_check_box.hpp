@@ -15,6 +15,7 @@ class WrappingCheckBox final : public QCheckBox {
   bool hasHeightForWidth() const override { return true; }
   int heightForWidth(int width) const override;
   QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
 
   // Where the caption goes in a box of the given width, and the space it takes there.
   QRect CaptionRect(int width) const;
@@ -26,6 +27,7 @@ class WrappingCheckBox final : public QCheckBox {
 
  private:
   int IndicatorWidth() const;
+  int CaptionFlags(int alignment) const;
 };
 
 }  // namespace tandemo::ui

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QObject>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -15,7 +18,7 @@
 #include <optional>
 #include <vector>
 
-#include "ui/file_dialog.hpp"
+#include "ui/file_chooser.hpp"
 #include "ui/notifier.hpp"
 
 namespace tandemo::ui::testing {
@@ -24,14 +27,12 @@ namespace tandemo::ui::testing {
 class ScriptedChooser final : public FileChooser {
  public:
   struct Call {
-    DialogKind kind;
-    DialogSettings settings;
+    FileRequest request;
     QWidget* parent;
   };
 
-  std::optional<QString> Choose(DialogKind kind, const DialogSettings& settings,
-                                QWidget* parent) override {
-    calls.push_back({kind, settings, parent});
+  std::optional<QString> Choose(const FileRequest& request, QWidget* parent) override {
+    calls.push_back({request, parent});
     if (answers.empty()) return std::nullopt;
     std::optional<QString> answer = answers.front();
     answers.pop_front();
@@ -50,6 +51,7 @@ class RecordingNotifier final : public Notifier {
     QString title;
     QString text;
     QString detail;
+    bool yesIsDefault = false;  // for a question: the button Enter presses
     bool operator==(const Event&) const = default;
   };
 
@@ -61,8 +63,8 @@ class RecordingNotifier final : public Notifier {
     events.push_back({QStringLiteral("warn"), title, text, detail});
   }
   bool Ask(QWidget* /*parent*/, const QString& title, const QString& text,
-           bool /*yesIsDefault*/) override {
-    events.push_back({QStringLiteral("ask"), title, text, QString()});
+           bool yesIsDefault) override {
+    events.push_back({QStringLiteral("ask"), title, text, QString(), yesIsDefault});
     if (answers.empty()) return false;
     const bool answer = answers.front();
     answers.pop_front();
@@ -119,6 +121,27 @@ class WhenModal final : public QObject {
   bool fired_ = false;
   bool timedOut_ = false;
   QTimer timer_;
+};
+
+// Keeps the tests' remembered settings in a folder of their own, never the user's.
+class IsolatedSettings {
+ public:
+  IsolatedSettings() {
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("TandemoTest"));
+    QCoreApplication::setApplicationName(QStringLiteral("TandemoTest"));
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder_.path());
+  }
+  // Forgets everything remembered, as on a first run.
+  static void Clear() {
+    QSettings settings;
+    settings.clear();
+    settings.sync();
+  }
+
+ private:
+  QTemporaryDir folder_;
 };
 
 inline bool WriteBytes(const QString& path, const QByteArray& bytes) {
