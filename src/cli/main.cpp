@@ -1,12 +1,13 @@
 // tandemo-merge: the merge engine on the command line, for labs that script their work.
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "merge/atomic_output.hpp"
-#include "merge/compatibility.hpp"
+#include "merge/inspection.hpp"
 #include "merge/merge_run.hpp"
 
 #ifndef TANDEMO_VERSION
@@ -53,8 +54,10 @@ int UsageError(const std::string& message) {
   return kExitUsage;
 }
 
-int MergeFailed(const tandemo::MergeError& error) {
+// The failure, and a hint where --force would get past it.
+int MergeFailed(const tandemo::MergeError& error, const std::string& hint = "") {
   std::fprintf(stderr, "tandemo-merge: %s\n", error.Message().c_str());
+  if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
   return kExitMergeFailed;
 }
 
@@ -80,9 +83,9 @@ int main(int argc, char** argv) {
       if (arg == "--") {
         optionsDone = true;
       } else if (arg == "--compensate") {
-        request.compensate = true;
+        request.options.compensate = true;
       } else if (arg == "--update-header") {
-        request.updateHeader = true;
+        request.options.updateHeader = true;
       } else if (arg == "--force") {
         force = true;
       } else if (arg == "--help" || arg == "-h") {
@@ -104,27 +107,26 @@ int main(int argc, char** argv) {
   paths.pop_back();
   request.inputs = std::move(paths);
 
-  std::vector<tandemo::FileFacts> facts;
-  if (auto err = tandemo::ScanInputs(request.inputs, facts)) return MergeFailed(*err);
-  const tandemo::Comparison comparison = tandemo::CompareAll(facts);
-  if (!comparison.agrees() && !force) {
-    std::string detail = "these files may not belong to one titration; nothing was written";
-    for (const tandemo::Difference& d : comparison.differences)
-      detail += "\n  " + tandemo::DescribeDifference(d);
-    detail += "\nUse --force to merge them anyway.";
-    return MergeFailed(tandemo::MergeError{tandemo::ErrorCode::FilesDiffer,
-                                           tandemo::FilePlace::None(), 0, detail});
-  }
+  request.options.force = force;
 
-  tandemo::MergeOutcome outcome = tandemo::RunMerge(request);
-  if (!outcome.ok()) return MergeFailed(*outcome.error);
+  const tandemo::Inspection inspection = tandemo::Inspect(request.inputs);
+  if (inspection.failure) return MergeFailed(*inspection.failure);
+  if (const std::optional<std::size_t> input = inspection.InputAt(request.output); input && !force) {
+    return MergeFailed(tandemo::OutputIsInputRefusal(*input, request.output), "Use --force to replace it.");
+  }
+  tandemo::MergeOutcome outcome = tandemo::RunMerge(request, inspection);
+  if (!outcome.ok()) {
+    const bool forceHelps = outcome.error->code == tandemo::ErrorCode::FilesDiffer;
+    return MergeFailed(*outcome.error, forceHelps ? "Use --force to merge them anyway." : "");
+  }
   std::printf("%s\n", tandemo::Describe(outcome.summary).c_str());
   std::fflush(stdout);
   // Remarks only matter for a merge that went ahead.
-  for (const tandemo::Difference& d : comparison.differences)
-    std::fprintf(stderr, "tandemo-merge: merged despite a difference: %s\n",
-                 tandemo::DescribeDifference(d).c_str());
-  for (const std::string& note : comparison.notCompared)
+  for (const tandemo::Difference& d : inspection.differences)
+    std::fprintf(stderr, "tandemo-merge: merged despite a difference: %s\n", d.text.c_str());
+  for (const std::string& note : inspection.notCompared)
     std::fprintf(stderr, "tandemo-merge: not compared: %s\n", note.c_str());
+  for (const std::string& note : inspection.notes)
+    std::fprintf(stderr, "tandemo-merge: note: %s\n", note.c_str());
   return 0;
 }

@@ -378,7 +378,9 @@ TEST(CliPortionsTest, NotesWhatItCouldNotCompare) {
   Pair p(Portion{}, second);
   Result r = RunMerge({p.first, p.second, p.out});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
-  EXPECT_EQ(r.err, "tandemo-merge: not compared: instrument: the second file's header does not name it\n");
+  EXPECT_EQ(r.err,
+            "tandemo-merge: not compared: instrument unit: the first file's header does not name it\n"
+            "tandemo-merge: not compared: control software: the second file's header does not name it\n");
 }
 
 TEST(CliPortionsTest, UpdateHeaderAndThreePortions) {

@@ -91,16 +91,6 @@ TEST(MergeRunTest, FirstFileIsCopiedWithoutItsEmptyLines) {
                            "@2,x", "4.00,8"}));
 }
 
-TEST(MergeRunTest, EmptySecondFileGivesTheFirstFile) {
-  TempDir dir;
-  const std::string first = Text({"$ITC", "@0", "1.0,5.0", "2.0,6.0"});
-  Merged m = Merge(dir, first, "", true);
-  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
-  EXPECT_EQ(m.bytes, first);
-  EXPECT_EQ(Describe(m.outcome.summary),
-            "Wrote 4 lines to \"" + (dir / "out.itc") + "\": 0 injections appended, no data line to compensate.");
-}
-
 // The time step, last time stamp and last DP come from the first file's last two
 // data lines; trailing lines that are not data lines change nothing but the count.
 struct StatisticsCase {
@@ -356,6 +346,19 @@ INSTANTIATE_TEST_SUITE_P(
                         Text({"@0", "1,3e38", "@1,x", "2,2"}), true,
                         "Overflow (6): second file, line 4: the DP offset between the reference DP 3e+38 and the "
                         "first file's last DP -3e+38 is beyond the 32-bit float range"},
+            // Nothing that is not a continuation is written: a file without an injection to append.
+            FailureCase{"SecondEmpty", Setup::Files, kFirst, "", true,
+                        "No injection (1006): second file: no injection to append; is it an ITC data file? "
+                        "(\"{dir}/second.itc\")"},
+            FailureCase{"SecondIsText", Setup::Files, kFirst, Text({"Notes on the run, 2 of 3", "@ home"}), false,
+                        "No injection (1006): second file: no injection to append; is it an ITC data file? "
+                        "(\"{dir}/second.itc\")"},
+            FailureCase{"SecondOnlyBaseline", Setup::Files, kFirst, Text({"$ITC", "@0", "1,1", "2,2"}), false,
+                        "No injection (1006): second file: no injection to append; is it an ITC data file? "
+                        "(\"{dir}/second.itc\")"},
+            FailureCase{"SecondIsFirstAgain", Setup::Files, kFirst, kFirst, false,
+                        "Same run twice (1005): second file: \"{dir}/second.itc\" is the first file again (the "
+                        "same bytes); nothing was written"},
             FailureCase{"NoBaseline", Setup::Files, kFirst, Text({"$ 1 , 2 ", "@1,x", "", "2,2"}), true,
                         "No baseline (1002): second file, line 4: no baseline line (a line with a comma after the "
                         "first marker line) comes before the first data line, so there is no reference DP to "
