@@ -156,6 +156,16 @@ INSTANTIATE_TEST_SUITE_P(
                       Second(2).Text(),
                       "Bad header (1003): first file: the header cannot list every injection: "
                       "line 12 should be the \"$\" line of injection 2"},
+        RefusedHeader{"FirstPerformedMoreThanAnnounced", Replace(Portion{}.Text(), "$ 2 ", "$ 1 "),
+                      Second(2).Text(),
+                      "Bad header (1003): first file, line 2: the header announces 1 injections but 2 were "
+                      "performed"},
+        // "@2" is missing: the last marker line says 3 injections, 2 are appended.
+        RefusedHeader{"SecondNotNumberedInOrder", Portion{}.Text(),
+                      Replace(Second(3).Text(), "@2,10.0000,20.0\r\n", ""),
+                      "Bad header (1003): second file: the header cannot list every injection: the injections are "
+                      "not numbered one after another (the header lists 3 from this file, up to number 5; 2 were "
+                      "appended, up to number 5)"},
         RefusedHeader{"NoRoomBeforeMarker", Replace(Portion{}.Text(), "$ 2 ", "$ 60 "),
                       Second(2).Text(),
                       "Bad header (1003): first file: the header cannot list every injection: it "
