@@ -165,24 +165,23 @@ FactValue DpOf(std::string_view line) {
 }
 
 // Lines that start in [start, end) into `tail`; line numbers are not known here.
-std::optional<int> ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, bool atLineStart,
-                               DataTail& tail) {
+// False when the file could not be read.
+bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, bool atLineStart, DataTail& tail) {
   // From the byte before `start`, the first line read ends where the line
   // holding `start` ends: the next one is the first to start at or after it.
-  if (!reader.SeekTo(atLineStart ? start : start - 1)) return reader.error();
+  if (!reader.SeekTo(atLineStart ? start : start - 1)) return false;
   std::string_view line;
   if (!atLineStart) {
     LineReader::Status status = reader.Next(line);
-    if (status == LineReader::Status::Error) return reader.error();
-    if (status == LineReader::Status::End) return std::nullopt;
+    if (status != LineReader::Status::Line) return status == LineReader::Status::End;
   }
   while (reader.Offset() < end) {
     LineReader::Status status = reader.Next(line);
     if (status == LineReader::Status::End) break;
-    if (status == LineReader::Status::Error) return reader.error();
+    if (status == LineReader::Status::Error) return false;
     tail.Feed(line, 0);
   }
-  return std::nullopt;
+  return true;
 }
 
 void TakeTail(const DataTail& tail, FileFacts& facts) {
@@ -273,7 +272,7 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
   for (std::uint64_t window = kTailBytes;; window *= 2) {
     const std::uint64_t from = end - forwardEnd > window ? end - window : forwardEnd;
     DataTail stretch;
-    if (auto err = ReadStretch(reader, from, end, from == forwardEnd, stretch)) return readFailure(0);
+    if (!ReadStretch(reader, from, end, from == forwardEnd, stretch)) return readFailure(0);
     tail.TakeEarlier(stretch);
     end = from;
     if (end == forwardEnd) {

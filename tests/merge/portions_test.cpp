@@ -377,6 +377,30 @@ TEST(InspectLarge, FactsFromTheTailOfALargeFile) {
             std::vector<std::string>{"time step: 2 in the first file, 5 in the second file"});
 }
 
+// The tail read starts 64 KiB before the end; a line that starts exactly there
+// belongs to the tail, one that starts a byte earlier to the stretch before it.
+TEST(InspectLarge, LineStartingWhereTheTailStarts) {
+  for (std::size_t before : {0u, 1u, 2u}) {
+    SCOPED_TRACE("the last marker line starts " + std::to_string(before) + " bytes before the tail");
+    TempDir dir;
+    Portion portion = Second(2);
+    portion.linesPerInjection = 3000;  // well over 64 KiB
+    std::string text = portion.Text();
+    // "@3,x", then two data lines that fill the last 64 KiB but `before` bytes.
+    const std::size_t tail = 64 * 1024;
+    const std::string marker = "@3,x\r\n";
+    const std::string last = "9002.00,1.0\r\n";
+    const std::size_t fill = tail - (marker.size() - before) - last.size() - 2;
+    text += marker + "9000.00,1.0," + std::string(fill - 12, '7') + "\r\n" + last;
+    ASSERT_EQ(text.size() - text.rfind(marker), tail + before);
+    const Inspection inspection = Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", text)});
+    ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
+    EXPECT_EQ(inspection.files[1].injectionsPerformed, 3);
+    ASSERT_TRUE(inspection.files[1].timeStep);
+    EXPECT_EQ(inspection.files[1].timeStep->text, "2");
+  }
+}
+
 TEST(InspectSmall, FactsOfAShortFile) {
   TempDir dir;
   Portion first;
