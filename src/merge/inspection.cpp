@@ -186,6 +186,7 @@ bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, boo
 
 void TakeTail(const DataTail& tail, FileFacts& facts) {
   facts.injectionsPerformed = tail.injectionSeen ? tail.lastInjection : 0;
+  facts.hasInjection = tail.injectionSeen;
   if (tail.dataLines >= 1) {
     facts.lastTime = FactValue{LeadingValue(tail.last), std::string(TimeField(tail.last))};
     facts.lastDp = DpOf(tail.last);
@@ -509,7 +510,7 @@ Inspection Inspect(const std::vector<std::string>& inputs) {
   if ((out.failure = FirstFileTimeStep(out.files[0]))) return out;
   for (std::size_t i = 1; i < inputs.size(); ++i) {
     const FileFacts& f = out.files[i];
-    if (f.inspected && f.injectionsPerformed == 0) {
+    if (f.inspected && !f.hasInjection) {
       out.failure = NoInjectionFailure(FilePlace::Input(static_cast<int>(i + 1)), f.path);
       return out;
     }

@@ -50,6 +50,7 @@ struct FileFacts {
   // Injections performed: the number of the last marker line with a comma, 0 when
   // there is none. What a join appends from the file, and what it has done.
   std::optional<std::int32_t> injectionsPerformed;
+  bool hasInjection = false;  // a marker line with a comma, whatever its number
 };
 
 // One difference between files that may not belong to one titration, worded

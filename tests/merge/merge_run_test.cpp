@@ -93,6 +93,14 @@ TEST(MergeRunTest, FirstFileIsCopiedWithoutItsEmptyLines) {
                            "@2,x", "4.00,8"}));
 }
 
+// What counts as an injection to append is a marker line with a comma, whatever its number.
+TEST(MergeRunTest, InjectionNumberedZeroIsAppended) {
+  TempDir dir;
+  Merged m = Merge(dir, Text({"@0", "1,1", "2,2"}), Text({"@0,x", "5,5", "6,6"}), false);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, Text({"@0", "1,1", "2,2", "@1,x", "3.00,5", "4.00,6"}));
+}
+
 // The time step, last time stamp and last DP come from the first file's last two
 // data lines; trailing lines that are not data lines change nothing but the count.
 struct StatisticsCase {
