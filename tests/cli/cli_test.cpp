@@ -544,7 +544,8 @@ const GuardCase kGuardCases[] = {
     {"SecondIsAPicture",
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
-       std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 24);
+       static const char kSignature[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10";
+       std::string png(kSignature, sizeof kSignature - 1);
        for (int i = 0; i < 5000; ++i) png += static_cast<char>((i * 37) % 251);
        tandemo::test::WriteFile(d + "/photo.itc", png);
        return {d + "/a.itc", d + "/photo.itc", d + "/out.itc"};
