@@ -428,6 +428,25 @@ TEST(InspectSmall, FactsOfAShortFile) {
   EXPECT_EQ(f.lineEnd, LineEnd::Lf);
 }
 
+// The line-end kind of a file, from its first 64 KiB; a CR last in the file ends a line alone.
+TEST(InspectSmall, LineEndKind) {
+  const std::pair<std::string, LineEnd> cases[] = {
+      {"\r\n", LineEnd::CrLf}, {"\n", LineEnd::Lf}, {"\r", LineEnd::Cr}, {"mixed", LineEnd::Mixed}};
+  for (const auto& [end, kind] : cases) {
+    TempDir dir;
+    std::string text = Portion{}.Text();
+    if (end == "mixed") {
+      text.replace(text.find("\r\n"), 2, "\n");
+    } else {
+      text = test::WithLineEnd(text, end);
+    }
+    const Inspection inspection = Inspect({dir.Write("a.itc", text), dir.Write("b.itc", Second(2).Text())});
+    ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
+    EXPECT_EQ(inspection.files[0].lineEnd, kind) << "line end " << (end == "\r" ? "CR" : end);
+    EXPECT_EQ(inspection.files[0].injectionsPerformed, 2);
+  }
+}
+
 struct StepTextCase {
   std::string previous, last, shown;
 };
