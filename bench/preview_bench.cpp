@@ -108,8 +108,9 @@ int main(int argc, char** argv) {
     tandemo::MergeRequest request;
     request.inputs = inputs;
     request.output = scratch->string();
-    request.compensate = true;
-    tandemo::MergeOutcome outcome = tandemo::RunMerge(request);
+    request.options.compensate = true;
+    request.options.force = true;  // a benchmark times the merge of whatever it is given
+    tandemo::MergeOutcome outcome = tandemo::RunMerge(request, tandemo::Inspect(request.inputs));
     mergeSeconds = Seconds(std::chrono::steady_clock::now() - start);
     if (!outcome.ok()) {
       std::fprintf(stderr, "tandemo-preview-bench: %s\n", outcome.error->Message().c_str());

@@ -12,9 +12,7 @@ function(tandemo_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
-  target_compile_definitions(${name} PRIVATE
-    TANDEMO_SAMPLES_DIR="${TANDEMO_SAMPLES_DIR}"
-    TANDEMO_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+  target_compile_definitions(${name} PRIVATE TANDEMO_SAMPLES_DIR="${TANDEMO_SAMPLES_DIR}")
   tandemo_target_defaults(${name})
   set(labels ${T_LABELS})
   if(NOT labels)

@@ -1,12 +1,13 @@
 // tandemo-merge: the merge engine on the command line, for labs that script their work.
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "merge/atomic_output.hpp"
-#include "merge/compatibility.hpp"
+#include "merge/inspection.hpp"
 #include "merge/merge_run.hpp"
 
 #ifndef TANDEMO_VERSION
@@ -30,10 +31,13 @@ constexpr std::string_view kHelp =
     "replaced in one step once the merge has succeeded; on any failure it is left\n"
     "as it was.\n"
     "\n"
-    "Before merging, the files are compared: target temperature, syringe\n"
-    "concentration, cell volume, instrument and time step. Files that differ are\n"
-    "refused unless --force is given; what cannot be compared is noted on\n"
-    "standard error.\n"
+    "Before merging, the files are compared: instrument unit, run start time,\n"
+    "target temperature, syringe concentration, cell volume and time step. Files\n"
+    "that differ are refused unless --force is given; a different control software\n"
+    "or cell concentration, and what cannot be compared, are noted on standard\n"
+    "error. The same run twice, a later file with no injection to append and a\n"
+    "first file without a time step are refused even with --force. An OUTPUT that\n"
+    "is one of the inputs is replaced only with --force.\n"
     "\n"
     "Options:\n"
     "  --compensate     shift each appended file's DP signal by one offset so that\n"
@@ -53,8 +57,10 @@ int UsageError(const std::string& message) {
   return kExitUsage;
 }
 
-int MergeFailed(const tandemo::MergeError& error) {
+// The failure, and a hint where --force would get past it.
+int MergeFailed(const tandemo::MergeError& error, const std::string& hint = "") {
   std::fprintf(stderr, "tandemo-merge: %s\n", error.Message().c_str());
+  if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
   return kExitMergeFailed;
 }
 
@@ -80,9 +86,9 @@ int main(int argc, char** argv) {
       if (arg == "--") {
         optionsDone = true;
       } else if (arg == "--compensate") {
-        request.compensate = true;
+        request.options.compensate = true;
       } else if (arg == "--update-header") {
-        request.updateHeader = true;
+        request.options.updateHeader = true;
       } else if (arg == "--force") {
         force = true;
       } else if (arg == "--help" || arg == "-h") {
@@ -104,27 +110,22 @@ int main(int argc, char** argv) {
   paths.pop_back();
   request.inputs = std::move(paths);
 
-  std::vector<tandemo::FileFacts> facts;
-  if (auto err = tandemo::ScanInputs(request.inputs, facts)) return MergeFailed(*err);
-  const tandemo::Comparison comparison = tandemo::CompareAll(facts);
-  if (!comparison.agrees() && !force) {
-    std::string detail = "these files may not belong to one titration; nothing was written";
-    for (const tandemo::Difference& d : comparison.differences)
-      detail += "\n  " + tandemo::DescribeDifference(d);
-    detail += "\nUse --force to merge them anyway.";
-    return MergeFailed(tandemo::MergeError{tandemo::ErrorCode::FilesDiffer,
-                                           tandemo::FilePlace::None(), 0, detail});
-  }
+  request.options.force = force;
 
-  tandemo::MergeOutcome outcome = tandemo::RunMerge(request);
-  if (!outcome.ok()) return MergeFailed(*outcome.error);
+  const tandemo::Inspection inspection = tandemo::Inspect(request.inputs);
+  if (inspection.failure) return MergeFailed(*inspection.failure);
+  if (const std::optional<std::size_t> input = inspection.InputAt(request.output); input && !force) {
+    return MergeFailed(tandemo::OutputIsInputRefusal(*input, request.output), "Use --force to replace it.");
+  }
+  tandemo::MergeOutcome outcome = tandemo::RunMerge(request, inspection);
+  if (!outcome.ok()) {
+    const bool forceHelps = outcome.error->code == tandemo::ErrorCode::FilesDiffer;
+    return MergeFailed(*outcome.error, forceHelps ? "Use --force to merge them anyway." : "");
+  }
   std::printf("%s\n", tandemo::Describe(outcome.summary).c_str());
   std::fflush(stdout);
   // Remarks only matter for a merge that went ahead.
-  for (const tandemo::Difference& d : comparison.differences)
-    std::fprintf(stderr, "tandemo-merge: merged despite a difference: %s\n",
-                 tandemo::DescribeDifference(d).c_str());
-  for (const std::string& note : comparison.notCompared)
-    std::fprintf(stderr, "tandemo-merge: not compared: %s\n", note.c_str());
+  for (const std::string& remark : tandemo::MergeRemarks(inspection, outcome.summary))
+    std::fprintf(stderr, "tandemo-merge: %s\n", remark.c_str());
   return 0;
 }

@@ -21,6 +21,11 @@ std::string_view Description(ErrorCode code) {
     case ErrorCode::NoBaseline: return "No baseline";
     case ErrorCode::BadHeader: return "Bad header";
     case ErrorCode::FilesDiffer: return "Files differ";
+    case ErrorCode::SameRun: return "Same run twice";
+    case ErrorCode::NoInjection: return "No injection";
+    case ErrorCode::OutputIsInput: return "Output is an input";
+    case ErrorCode::InputChanged: return "Input changed";
+    case ErrorCode::Cancelled: return "Cancelled";
   }
   return "Unknown failure";
 }

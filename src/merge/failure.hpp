@@ -13,8 +13,8 @@ namespace tandemo {
 enum class Failure : std::uint8_t { None, Overflow, Subscript, TypeMismatch };
 
 // Codes as the scientist sees them: "Overflow (6)". The numeric kinds keep the
-// classic numbers; file failures use the numbers of the same family; the two
-// refusals of inputs that cannot be merged have numbers of their own.
+// classic numbers; file failures use the numbers of the same family; refusals
+// of inputs that cannot be merged, and a cancelled merge, have numbers of their own.
 enum class ErrorCode : int {
   Overflow = 6,
   Subscript = 9,
@@ -30,6 +30,11 @@ enum class ErrorCode : int {
   NoBaseline = 1002,
   BadHeader = 1003,
   FilesDiffer = 1004,
+  SameRun = 1005,
+  NoInjection = 1006,
+  OutputIsInput = 1007,
+  InputChanged = 1008,
+  Cancelled = 1009,
 };
 
 std::string_view Description(ErrorCode code);

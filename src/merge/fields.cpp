@@ -22,38 +22,4 @@ std::string_view CharactersFrom(std::string_view text, std::size_t s, std::size_
   return text.substr(s - 1, n);
 }
 
-void SplitFields(std::string_view text, std::vector<std::string_view>& fields) {
-  fields.clear();
-  if (text.empty()) return;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t at = text.find(',', start);
-    if (at == std::string_view::npos) {
-      fields.push_back(text.substr(start));
-      return;
-    }
-    fields.push_back(text.substr(start, at - start));
-    start = at + 1;
-  }
-}
-
-std::vector<std::string_view> SplitFields(std::string_view text) {
-  std::vector<std::string_view> fields;
-  SplitFields(text, fields);
-  return fields;
-}
-
-void JoinFields(const std::vector<std::string_view>& fields, std::string& out) {
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i) out += ',';
-    out.append(fields[i]);
-  }
-}
-
-std::string JoinFields(const std::vector<std::string_view>& fields) {
-  std::string out;
-  JoinFields(fields, out);
-  return out;
-}
-
 }  // namespace tandemo

@@ -1,11 +1,9 @@
-// Cutting ITC lines apart at their commas and joining them again. Positions
+// Finding the commas of ITC lines and the text around them. Positions
 // count from 1 and fit in 16 bits; 0 means "not found".
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "checked.hpp"
 
@@ -29,14 +27,5 @@ inline bool IsMarkerLine(std::string_view line) { return !line.empty() && line.f
 inline bool IsDataLine(std::string_view line) {
   return !line.empty() && !IsMarkerLine(line) && line.find(',') != std::string_view::npos;
 }
-
-// Cut at every ","; n commas give n + 1 fields, the empty text gives none.
-// The fields view into the text, which must outlive them.
-std::vector<std::string_view> SplitFields(std::string_view text);
-void SplitFields(std::string_view text, std::vector<std::string_view>& fields);
-
-// The fields joined with "," between them; JoinFields(SplitFields(t)) == t.
-std::string JoinFields(const std::vector<std::string_view>& fields);
-void JoinFields(const std::vector<std::string_view>& fields, std::string& out);
 
 }  // namespace tandemo

@@ -1,24 +1,17 @@
 #include "itc_header.hpp"
 
-#include <sys/stat.h>
-
-#include <cstring>
+#include <charconv>
 #include <limits>
-#include <string_view>
 
-#include "fields.hpp"
-#include "line_io.hpp"
 #include "number_read.hpp"
-#include "rounding.hpp"
 
 namespace tandemo {
 namespace {
 
-// A header longer than this is no ITC header; the rest of it is not kept.
-constexpr std::size_t kMaxHeaderLines = 10000;
 constexpr std::size_t kFirstInjectionLine = 11;
-// Enough for the last two data lines of any instrument's file.
-constexpr std::uint64_t kTailBytes = 64 * 1024;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kVersionMark = "Ver:";
+constexpr std::string_view kRunTimeMark = "Run time:";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -38,7 +31,7 @@ std::optional<FactValue> NumberAfterMark(std::string_view line, char mark) {
 }
 
 // Line 2: "$", blanks, a whole number, blanks.
-bool ParseCountLine(std::string_view line, FileFacts& facts) {
+bool ParseCountLine(std::string_view line, HeaderFacts& facts) {
   if (line.empty() || line.front() != '$') return false;
   std::size_t i = 1;
   while (i < line.size() && IsBlank(line[i])) ++i;
@@ -59,150 +52,115 @@ bool ParseCountLine(std::string_view line, FileFacts& facts) {
   return true;
 }
 
-void ReadHeader(const std::vector<std::string>& header, FileFacts& facts) {
-  for (const std::string& line : header) {  // the instrument line may stand anywhere
-    if (!line.empty() && line.front() == '%' && line.find("Ver:") != std::string::npos) {
-      facts.instrument = std::string(Trimmed(std::string_view(line).substr(1)));
-      break;
-    }
+// The unit line stands first among the "%" lines; the software line may stand
+// anywhere. A file whose first "%" line is the software line names no unit.
+void ReadPercentLines(const std::vector<std::string>& lines, HeaderFacts& facts) {
+  bool firstPercent = true;
+  for (const std::string& line : lines) {
+    if (line.empty() || line.front() != '%') continue;
+    const std::string_view text = Trimmed(std::string_view(line).substr(1));
+    const bool software = text.find(kVersionMark) != std::string_view::npos;
+    if (firstPercent && !software && !text.empty()) facts.instrumentUnit = std::string(text);
+    firstPercent = false;
+    if (!software || facts.controlSoftware) continue;
+    const std::size_t runTime = text.find(kRunTimeMark);
+    facts.controlSoftware = std::string(Trimmed(text.substr(0, runTime)));
+    if (runTime != std::string_view::npos)
+      facts.runStart = ParseRunStart(text.substr(runTime + kRunTimeMark.size()));
   }
-  if (header.empty() || Trimmed(header[0]) != "$ITC") {
+}
+
+// Digits only, within [low, high].
+bool ReadNumber(std::string_view text, int low, int high, int& value) {
+  if (text.empty() || text.size() > 4) return false;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
+}
+
+// Cuts `text` at the first `separator`: the part before it, the rest after it.
+std::string_view CutAt(std::string_view& text, char separator) {
+  const std::size_t at = text.find(separator);
+  std::string_view head = text.substr(0, at);
+  text = at == std::string_view::npos ? std::string_view() : text.substr(at + 1);
+  return head;
+}
+
+}  // namespace
+
+std::optional<RunStart> ParseRunStart(std::string_view text) {
+  text = Trimmed(text);
+  const std::string shown(text);
+  std::string_view date = CutAt(text, ' ');
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  std::string_view clock = CutAt(text, ' ');
+  const std::string_view half = Trimmed(text);
+  int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+  if (!ReadNumber(CutAt(date, '/'), 1, 12, month) || !ReadNumber(CutAt(date, '/'), 1, 31, day) ||
+      !ReadNumber(date, 1, 9999, year)) {
+    return std::nullopt;
+  }
+  std::string_view hourText = CutAt(clock, ':');
+  std::string_view minuteText = CutAt(clock, ':');
+  if (!ReadNumber(hourText, 1, 12, hour) || !ReadNumber(minuteText, 0, 59, minute)) return std::nullopt;
+  if (!clock.empty() && !ReadNumber(clock, 0, 59, second)) return std::nullopt;
+  if (half == "AM" || half == "am") {
+    if (hour == 12) hour = 0;
+  } else if (half == "PM" || half == "pm") {
+    if (hour != 12) hour += 12;
+  } else {
+    return std::nullopt;
+  }
+  const long long days = (static_cast<long long>(year) * 12 + (month - 1)) * 31 + (day - 1);
+  return RunStart{((days * 24 + hour) * 60 + minute) * 60 + second, shown};
+}
+
+HeaderFacts ReadHeader(const std::vector<std::string>& lines) {
+  HeaderFacts facts;
+  ReadPercentLines(lines, facts);
+  std::string_view firstLine = lines.empty() ? std::string_view() : std::string_view(lines[0]);
+  if (firstLine.substr(0, kByteOrderMark.size()) == kByteOrderMark) firstLine.remove_prefix(kByteOrderMark.size());
+  if (lines.empty() || Trimmed(firstLine) != "$ITC") {
     facts.formProblem = "its first line is not \"$ITC\"";
-    return;
+    return facts;
   }
-  if (header.size() < 2 || !ParseCountLine(header[1], facts)) {
+  if (lines.size() < 2 || !ParseCountLine(lines[1], facts)) {
     facts.formProblem = "its second line is not \"$\" and a whole number";
-    return;
+    return facts;
   }
   const std::size_t lastInjection = kFirstInjectionLine - 1 + static_cast<std::size_t>(facts.announced);
-  if (header.size() < lastInjection) {
+  if (lines.size() < lastInjection) {
     facts.formProblem = "it announces " + std::to_string(facts.announced) +
                         " injections but has no room for their \"$\" lines before its first marker line";
-    return;
+    return facts;
   }
   for (std::size_t n = kFirstInjectionLine; n <= lastInjection; ++n) {
-    const std::string& line = header[n - 1];
+    const std::string& line = lines[n - 1];
     if (line.empty() || line.front() != '$') {
       facts.formProblem = "line " + std::to_string(n) + " should be the \"$\" line of injection " +
                           std::to_string(n - kFirstInjectionLine + 1);
       facts.injectionLines.clear();
-      return;
+      return facts;
     }
     facts.injectionLines.push_back(line);
   }
   facts.usualForm = true;
 
-  if (header.size() >= 4) facts.temperature = NumberAfterMark(header[3], '$');
+  if (lines.size() >= 4) facts.temperature = NumberAfterMark(lines[3], '$');
   // The "#" block right after the injection lines: syringe concentration is its
-  // second line, cell volume its fourth.
+  // second line, cell concentration its third, cell volume its fourth.
   std::size_t hashIndex = 0;
-  for (std::size_t k = lastInjection; k < header.size(); ++k) {
-    const std::string& line = header[k];
+  for (std::size_t k = lastInjection; k < lines.size(); ++k) {
+    const std::string& line = lines[k];
     if (line.empty() || line.front() != '#') break;
     ++hashIndex;
     if (hashIndex == 2) facts.syringeConcentration = NumberAfterMark(line, '#');
+    if (hashIndex == 3) facts.cellConcentration = NumberAfterMark(line, '#');
     if (hashIndex == 4) {
       facts.cellVolume = NumberAfterMark(line, '#');
       break;
     }
   }
-}
-
-}  // namespace
-
-std::optional<MergeError> ScanFile(const std::string& path, FilePlace place, FileFacts& facts,
-                                   ScanDepth depth) {
-  facts = FileFacts{};
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-    facts.formProblem = "it is a pipe or device, which can be read only once";
-    return std::nullopt;
-  }
-  facts.scanned = true;
-  LineReader reader;
-  if (!reader.Open(path)) return OpenFailure(place, path, reader.error());
-  bool lineNumbersKnown = true;  // not once the scan jumps to the tail
-  auto readFailure = [&] {
-    return ReadFailure(place, lineNumbersKnown ? reader.LineNumber() + 1 : 0, reader.error());
-  };
-  std::vector<std::string> header;
-  std::string_view line;
-  LineReader::Status status;
-  while ((status = reader.Next(line)) == LineReader::Status::Line && !IsMarkerLine(line)) {
-    if (header.size() < kMaxHeaderLines) header.emplace_back(line);
-  }
-  if (status == LineReader::Status::Error) return readFailure();
-  ReadHeader(header, facts);
-  if (status == LineReader::Status::End) return std::nullopt;  // no marker line: no data lines
-  if (line.find(',') != std::string_view::npos) ++facts.injectionMarkers;
-
-  // The data lines: all of them, or only the file's tail when that holds the last two.
-  const std::uint64_t dataStart = reader.Offset();
-  const std::uint64_t size = reader.Size();
-  const bool tailOnly = depth == ScanDepth::HeaderAndTail && size > dataStart + kTailBytes;
-  if (tailOnly) {
-    lineNumbersKnown = false;
-    if (!reader.SeekTo(size - kTailBytes)) return readFailure();
-  }
-  bool skipPartial = tailOnly;  // the tail may begin inside a line
-  int dataLines = 0;
-  std::string previous, last;
-  for (;;) {
-    status = reader.Next(line);
-    if (status == LineReader::Status::End) break;
-    if (status == LineReader::Status::Error) return readFailure();
-    if (skipPartial) {
-      skipPartial = false;
-      continue;
-    }
-    if (IsMarkerLine(line)) {
-      if (line.find(',') != std::string_view::npos) ++facts.injectionMarkers;
-      continue;
-    }
-    if (!IsDataLine(line)) continue;
-    previous.swap(last);
-    last.assign(line);
-    if (dataLines < 2) ++dataLines;
-  }
-  if (tailOnly && dataLines < 2) {  // very long lines: read all the data after all
-    return ScanFile(path, place, facts, ScanDepth::Whole);
-  }
-  if (dataLines == 2) {
-    Checked<double> step = TestedDifference(LeadingValue(last), LeadingValue(previous));
-    if (step) facts.timeStep = step.value;
-  }
-  return std::nullopt;
-}
-
-std::optional<MergeError> PlanHeader(const std::vector<FileFacts>& facts, HeaderPlan& plan) {
-  plan = HeaderPlan{};
-  for (std::size_t i = 0; i < facts.size(); ++i) {
-    if (!facts[i].usualForm) {
-      return MergeError{ErrorCode::BadHeader, FilePlace::Input(static_cast<int>(i + 1)), 0,
-                        "the header cannot list every injection: " + facts[i].formProblem};
-    }
-  }
-  long long total = facts.front().announced;
-  for (std::size_t i = 1; i < facts.size(); ++i) {
-    const FileFacts& f = facts[i];
-    if (f.announced < f.injectionMarkers) {
-      return MergeError{ErrorCode::BadHeader, FilePlace::Input(static_cast<int>(i + 1)), 2,
-                        "the header announces " + std::to_string(f.announced) + " injections but " +
-                            std::to_string(f.injectionMarkers) + " are appended from this file"};
-    }
-    total += f.injectionMarkers;
-    for (long long k = 0; k < f.injectionMarkers; ++k)
-      plan.inserted.push_back(f.injectionLines[static_cast<std::size_t>(k)]);
-  }
-  if (total > std::numeric_limits<std::int32_t>::max()) {
-    return MergeError{ErrorCode::Overflow, FilePlace::Input(1), 2,
-                      "the total number of injections does not fit in 32 bits"};
-  }
-  const FileFacts& first = facts.front();
-  plan.total = static_cast<std::int32_t>(total);
-  plan.countLine = first.countPrefix + std::to_string(total) + first.countSuffix;
-  plan.insertAfterLine = static_cast<long long>(kFirstInjectionLine) - 1 + first.announced;
-  return std::nullopt;
+  return facts;
 }
 
 }  // namespace tandemo

@@ -1,12 +1,15 @@
 #include "merge_run.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "atomic_output.hpp"
-#include "compatibility.hpp"
 #include "fields.hpp"
-#include "itc_header.hpp"
 #include "line_io.hpp"
 #include "number_read.hpp"
 #include "number_text.hpp"
@@ -19,7 +22,7 @@ namespace {
 // Copies the first file: every non-empty line as read; marker lines are counted.
 // With a header plan, line 2 and the injection lines are those of the plan.
 std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
-                                        const HeaderPlan* plan) {
+                                        const HeaderPlan* plan, MergeProgress& progress) {
   const FilePlace place = FilePlace::Input(1);
   std::int32_t lngMarkerCount = 0;
   std::string_view line;
@@ -29,6 +32,7 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
     if (status == LineReader::Status::Error) {
       return ReadFailure(place, first.LineNumber() + 1, first.error());
     }
+    if (progress.Stop(first.Offset())) return MergeProgress::Cancelled();
     if (IsMarkerLine(line)) {
       Checked<std::int32_t> counted = AddInt32(lngMarkerCount, 1);
       if (!counted) {
@@ -39,7 +43,8 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
     }
     const long long lineNo = first.LineNumber();
     if (plan && lineNo == 2) line = plan->countLine;
-    if (!line.empty()) out.Put(line, SourcePlace{place, lineNo});
+    const bool neverRun = plan && lineNo >= plan->skipFromLine && lineNo <= plan->insertAfterLine;
+    if (!line.empty() && !neverRun) out.Put(line, SourcePlace{place, lineNo});
     if (plan && lineNo == plan->insertAfterLine) {
       for (const std::string& inserted : plan->inserted) out.Put(inserted, SourcePlace{place, lineNo});
     }
@@ -101,6 +106,67 @@ std::optional<MergeError> TakeStatistics(const TrackedOutput& out, RunState& sta
   return std::nullopt;
 }
 
+// An input read by the merge: the file the inspection looked at, as it was then.
+struct InputFile {
+  int fd = -1;
+  bool inspected = false;
+  FileIdentity identity;
+  FilePlace place;
+  std::string path;
+  LineReader reader;
+
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() {
+    if (fd >= 0) ::close(fd);
+  }
+
+  std::optional<MergeError> Open(const FileFacts& facts, FilePlace where) {
+    place = where;
+    path = facts.path;
+    inspected = facts.inspected;
+    identity = facts.identity;
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return OpenFailure(place, path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return OpenFailure(place, path, errno);
+    if (S_ISDIR(st.st_mode)) return OpenFailure(place, path, EISDIR);
+    reader.Attach(fd);
+    if (inspected && !identity.Unchanged(IdentityOf(st))) return InputChangedFailure(place, path);
+    return std::nullopt;
+  }
+
+  // Once read to its end: the file must still be as it was when inspected.
+  std::optional<MergeError> CheckUnchanged() const {
+    if (!inspected) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !identity.Unchanged(IdentityOf(st))) return InputChangedFailure(place, path);
+    return std::nullopt;
+  }
+
+  static FileIdentity IdentityOf(const struct stat& st) {
+    return FileIdentity{st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size), st.st_mtim};
+  }
+};
+
+// The header was written before the later files were read: what they gave must
+// be what it lists, numbered on from the first file's injections.
+std::optional<MergeError> CheckPlannedJoin(const HeaderPlan& plan, std::size_t laterIndex,
+                                           const RewriteReport& report, FilePlace place) {
+  std::int32_t listedSoFar = plan.total;
+  for (std::size_t k = laterIndex; k < plan.appended.size(); ++k) listedSoFar -= plan.appended[k];
+  const std::int32_t planned = plan.appended[laterIndex - 1];
+  if (report.injectionsAppended != planned || report.lastNumber != listedSoFar) {
+    return MergeError{ErrorCode::BadHeader, place, 0,
+                      "the header cannot list every injection: the injections are not numbered one after "
+                      "another (the header lists " + std::to_string(planned) + " from this file, up to number " +
+                          std::to_string(listedSoFar) + "; " + std::to_string(report.injectionsAppended) +
+                          " were appended, up to number " + std::to_string(report.lastNumber) + ")"};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 long long MergeSummary::InjectionsAppended() const {
@@ -109,36 +175,43 @@ long long MergeSummary::InjectionsAppended() const {
   return n;
 }
 
-MergeOutcome RunMerge(const MergeRequest& request) {
+MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection) {
   MergeOutcome outcome;
-  if (request.inputs.size() < 2) {
+  const MergeOptions& options = request.options;
+  if (inspection.files.size() != request.inputs.size() && !inspection.failure) {
     outcome.error = MergeError{ErrorCode::BadFileName, FilePlace::None(), 0,
-                               "a merge needs a first and a second file"};
+                               "the files to merge are not the files inspected"};
     return outcome;
   }
-  std::vector<std::unique_ptr<LineReader>> readers;
-  for (std::size_t i = 0; i < request.inputs.size(); ++i) {
-    const FilePlace place = FilePlace::Input(static_cast<int>(i + 1));
-    if (request.inputs[i].empty()) {
-      outcome.error = MergeError{ErrorCode::BadFileName, place, 0, "no path was given"};
+  for (std::size_t i = 0; i < inspection.files.size() && !inspection.failure; ++i) {
+    if (inspection.files[i].path != request.inputs[i]) {
+      outcome.error = MergeError{ErrorCode::BadFileName, FilePlace::Input(static_cast<int>(i + 1)), 0,
+                                 "the files to merge are not the files inspected"};
       return outcome;
     }
-    auto reader = std::make_unique<LineReader>();
-    if (!reader->Open(request.inputs[i])) {
-      outcome.error = OpenFailure(place, request.inputs[i], reader->error());
-      return outcome;
-    }
-    readers.push_back(std::move(reader));
+  }
+  if (inspection.failure) {
+    outcome.error = inspection.failure;
+    return outcome;
+  }
+  if (!inspection.agrees() && !options.force) {
+    outcome.error = DifferencesRefusal(inspection);
+    return outcome;
   }
 
-  HeaderPlan plan;
-  if (request.updateHeader) {
-    std::vector<FileFacts> facts;
-    if (auto err = ScanInputs(request.inputs, facts, ScanDepth::Whole)) {
+  std::vector<std::unique_ptr<InputFile>> inputs;
+  for (std::size_t i = 0; i < request.inputs.size(); ++i) {
+    auto input = std::make_unique<InputFile>();
+    if (auto err = input->Open(inspection.files[i], FilePlace::Input(static_cast<int>(i + 1)))) {
       outcome.error = std::move(err);
       return outcome;
     }
-    if (auto err = PlanHeader(facts, plan)) {
+    inputs.push_back(std::move(input));
+  }
+
+  HeaderPlan plan;
+  if (options.updateHeader) {
+    if (auto err = PlanHeader(inspection, plan)) {
       outcome.error = std::move(err);
       return outcome;
     }
@@ -152,10 +225,11 @@ MergeOutcome RunMerge(const MergeRequest& request) {
   LineWriter writer;
   writer.Attach(output.fd());
   TrackedOutput tracked(writer);
+  MergeProgress progress(options, inspection.BytesTotal());
 
   MergeSummary& summary = outcome.summary;
   summary.output = request.output;
-  summary.compensated = request.compensate;
+  summary.compensated = options.compensate;
 
   auto fail = [&](MergeError e) {
     output.Abandon();
@@ -163,25 +237,35 @@ MergeOutcome RunMerge(const MergeRequest& request) {
     return outcome;
   };
 
-  if (auto err = CopyFirstFile(*readers[0], tracked, request.updateHeader ? &plan : nullptr))
+  std::uint64_t bytesBefore = 0;
+  if (auto err = CopyFirstFile(inputs[0]->reader, tracked, options.updateHeader ? &plan : nullptr, progress))
     return fail(std::move(*err));
-  if (request.updateHeader) {
+  if (auto err = inputs[0]->CheckUnchanged()) return fail(std::move(*err));
+  bytesBefore += inspection.files[0].identity.size;
+  if (options.updateHeader) {
     summary.headerUpdated = true;
     summary.injectionsAnnounced = plan.total;
+    summary.plannedNotRun = plan.plannedNotRun;
   }
-  summary.firstFileMarkers = tracked.markerLines();
-  for (std::size_t i = 1; i < readers.size(); ++i) {
+  for (std::size_t i = 1; i < inputs.size(); ++i) {
+    const FilePlace place = FilePlace::Input(static_cast<int>(i + 1));
     RunState state;
     if (auto err = TakeStatistics(tracked, state)) return fail(std::move(*err));
     RewriteReport report;
-    if (auto err = RewriteSecondFile(*readers[i], FilePlace::Input(static_cast<int>(i + 1)),
-                                     tracked, state, request.compensate, report)) {
+    progress.BeginFile(bytesBefore);
+    if (auto err = RewriteSecondFile(inputs[i]->reader, place, tracked, state, options, progress, report)) {
       return fail(std::move(*err));
     }
+    if (auto err = inputs[i]->CheckUnchanged()) return fail(std::move(*err));
+    if (report.injectionsAppended == 0) return fail(NoInjectionFailure(place, request.inputs[i]));
+    if (options.updateHeader) {
+      if (auto err = CheckPlannedJoin(plan, i, report, place)) return fail(std::move(*err));
+    }
     summary.joins.push_back(report);
-    readers[i].reset();
+    bytesBefore += inspection.files[i].identity.size;
+    inputs[i].reset();
   }
-  readers.clear();
+  inputs.clear();
 
   if (!writer.Flush()) {
     int err = writer.error();
@@ -190,13 +274,17 @@ MergeOutcome RunMerge(const MergeRequest& request) {
                            std::string("the result could not be written: ") + std::strerror(err)});
   }
   if (auto err = output.Commit()) return fail(std::move(*err));
+  progress.Finish();
   summary.linesWritten = tracked.linesWritten();
   return outcome;
 }
 
 MergeOutcome RunMerge(const std::string& first, const std::string& second,
                       const std::string& output, bool compensate) {
-  return RunMerge(MergeRequest{{first, second}, output, compensate});
+  MergeRequest request{{first, second}, output, {}};
+  request.options.compensate = compensate;
+  request.options.force = true;
+  return RunMerge(request, Inspect(request.inputs));
 }
 
 std::string Describe(const MergeSummary& summary) {
@@ -220,6 +308,12 @@ std::string Describe(const MergeSummary& summary) {
   }
   if (summary.headerUpdated) {
     text += ", header lists " + std::to_string(summary.injectionsAnnounced) + " injections";
+    if (summary.plannedNotRun > 0) {
+      text += " (" + std::to_string(summary.plannedNotRun) +
+              (summary.plannedNotRun == 1 ? " planned injection" : " planned injections") +
+              " of the first file never ran and " + (summary.plannedNotRun == 1 ? "is" : "are") +
+              " left out)";
+    }
   }
   if (summary.compensated) {
     std::string offsets;
@@ -232,6 +326,15 @@ std::string Describe(const MergeSummary& summary) {
     else text += (summary.joins.size() > 1 ? ", DP offsets " : ", DP offset ") + offsets;
   }
   return text + ".";
+}
+
+std::vector<std::string> MergeRemarks(const Inspection& inspection, const MergeSummary& /*summary*/) {
+  std::vector<std::string> remarks;
+  for (const Difference& d : inspection.differences)
+    remarks.push_back("merged despite a difference: " + d.text);
+  for (const std::string& note : inspection.notCompared) remarks.push_back("not compared: " + note);
+  for (const std::string& note : inspection.notes) remarks.push_back("note: " + note);
+  return remarks;
 }
 
 }  // namespace tandemo

@@ -1,4 +1,5 @@
-// The merge run: one call that joins the portions of a titration into one file.
+// The merge run: joins the portions of a titration into one file, after one
+// inspection of them has found nothing that stops it.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "failure.hpp"
+#include "inspection.hpp"
+#include "merge_options.hpp"
 #include "rewrite.hpp"
 
 namespace tandemo {
@@ -14,18 +17,17 @@ namespace tandemo {
 struct MergeRequest {
   std::vector<std::string> inputs;  // first file, second file, further portions in order
   std::string output;
-  bool compensate = false;          // shift each appended file's DP onto the merged file's last DP
-  bool updateHeader = false;        // make the header announce and list every injection
+  MergeOptions options;
 };
 
 struct MergeSummary {
   std::string output;               // the path written
   long long linesWritten = 0;
-  long long firstFileMarkers = 0;
   std::vector<RewriteReport> joins; // one per file appended, in order
   bool compensated = false;
   bool headerUpdated = false;
   std::int32_t injectionsAnnounced = 0;  // the header's count, when it was updated
+  std::int32_t plannedNotRun = 0;        // the first file's plan lines left out of it
 
   long long InjectionsAppended() const;
 };
@@ -38,13 +40,22 @@ struct MergeOutcome {
 };
 
 // Copies the first file's non-empty lines, then rewrites each further file onto
-// the end as if the result of each join were joined with the next. The output is
-// replaced in one atomic step at the very end; on any failure it is left as it was.
-MergeOutcome RunMerge(const MergeRequest& request);
+// the end as if the result of each join were joined with the next. Refuses what
+// the inspection refuses, and files that differ unless `force` is set; each input
+// is read once more and must be as it was when inspected. The output is replaced
+// in one atomic step at the very end; on any failure it is left as it was.
+MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection);
+
+// Inspects and merges two files the way the engine always has: differences
+// between the files do not stop it. For tests and tools.
 MergeOutcome RunMerge(const std::string& first, const std::string& second,
                       const std::string& output, bool compensate);
 
 // One line for the user: what was written.
 std::string Describe(const MergeSummary& summary);
+
+// The remarks on a merge that went ahead, one line each, worded for both front
+// ends: "merged despite a difference: ...", "not compared: ...", "note: ...".
+std::vector<std::string> MergeRemarks(const Inspection& inspection, const MergeSummary& summary);
 
 }  // namespace tandemo

@@ -23,8 +23,9 @@ std::string CommaTooFar(std::string_view line) {
 }  // namespace
 
 std::optional<MergeError> RewriteSecondFile(LineReader& second, FilePlace place, TrackedOutput& out,
-                                            RunState& state, bool compensate,
-                                            RewriteReport& report) {
+                                            RunState& state, const MergeOptions& options,
+                                            MergeProgress& progress, RewriteReport& report) {
+  const bool compensate = options.compensate;
   bool blnInData = false;
   bool blnMarkerLine = false;
   bool blnOffsetTaken = false;
@@ -44,6 +45,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& second, FilePlace place,
     if (status == LineReader::Status::Error) {
       return ReadFailure(place, lineNo + 1, second.error());
     }
+    if (progress.Stop(second.Offset())) return MergeProgress::Cancelled();
 
     Checked<std::int16_t> p = CommaPosition(read);
     if (!p) return At(ErrorCode::Overflow, place, lineNo, CommaTooFar(read));

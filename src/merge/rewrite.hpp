@@ -8,6 +8,7 @@
 
 #include "failure.hpp"
 #include "line_io.hpp"
+#include "merge_options.hpp"
 #include "tracked_output.hpp"
 
 namespace tandemo {
@@ -32,9 +33,10 @@ struct RewriteReport {
 // Reads `second` to its end and appends what continues the merged file to `out`.
 // Baseline lines (lines with a comma after the file's first marker line and before
 // its first data section) give the reference DP; with `compensate` on, a file
-// without one is refused rather than shifted by the whole last DP.
+// without one is refused rather than shifted by the whole last DP. Between lines
+// `progress` is told how far the file is read, and may stop the rewrite.
 std::optional<MergeError> RewriteSecondFile(LineReader& second, FilePlace place, TrackedOutput& out,
-                                            RunState& state, bool compensate,
-                                            RewriteReport& report);
+                                            RunState& state, const MergeOptions& options,
+                                            MergeProgress& progress, RewriteReport& report);
 
 }  // namespace tandemo

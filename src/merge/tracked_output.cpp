@@ -12,7 +12,6 @@ void TrackedOutput::Put(std::string_view line, SourcePlace from) {
   }
   if (markers_ == 0 || !IsDataLine(line)) return;
   previous_.swap(last_);
-  previousPlace_ = lastPlace_;
   last_.assign(line);
   lastPlace_ = from;
   if (dataLines_ < 2) ++dataLines_;

@@ -30,7 +30,6 @@ class TrackedOutput {
   const std::string& lastData() const { return last_; }
   const std::string& previousData() const { return previous_; }
   SourcePlace lastDataPlace() const { return lastPlace_; }
-  SourcePlace previousDataPlace() const { return previousPlace_; }
   long long linesWritten() const { return writer_.LinesWritten(); }
 
  private:
@@ -39,7 +38,6 @@ class TrackedOutput {
   int dataLines_ = 0;
   std::string previous_;
   std::string last_;
-  SourcePlace previousPlace_;
   SourcePlace lastPlace_;
 };
 

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGroupBox>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,7 +23,7 @@
 #include <algorithm>
 
 #include "icons.hpp"
-#include "merge/compatibility.hpp"
+#include "merge/inspection.hpp"
 #include "notifier.hpp"
 #include "path_box.hpp"
 #include "tip_window.hpp"
@@ -38,19 +39,7 @@ const QString kItcSuffix = QStringLiteral("itc");
 
 std::string ToEngine(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// What the check before a merge found: a failure to read, or how the files compare.
-struct InputCheck {
-  std::optional<tandemo::MergeError> error;
-  tandemo::Comparison comparison;
-};
-
-InputCheck CheckInputs(const std::vector<std::string>& inputs) {
-  std::vector<tandemo::FileFacts> facts;
-  InputCheck result;
-  result.error = tandemo::ScanInputs(inputs, facts);
-  if (!result.error) result.comparison = tandemo::CompareAll(facts);
-  return result;
-}
+QString FromEngine(const std::string& text) { return QString::fromStdString(text); }
 
 // Runs `work` on a worker thread and `done` with its result on the window's thread.
 template <class Result>
@@ -100,9 +89,24 @@ int CompareNames(const QString& a, const QString& b) {
 }  // namespace
 
 QStringList OrderByRun(QStringList paths) {
-  // By file name as people read it, the folder breaking ties: the name order stands
-  // in for the run order until the engine reports when each file's run started.
-  std::stable_sort(paths.begin(), paths.end(), [](const QString& a, const QString& b) {
+  // By file name as people read it, the folder breaking ties; where every file
+  // gives the time its run started, by that time, the name order breaking ties.
+  std::vector<std::string> inputs;
+  for (const QString& path : paths) inputs.push_back(ToEngine(path));
+  const tandemo::Inspection inspection = tandemo::Inspect(inputs);
+  QHash<QString, long long> started;
+  for (qsizetype i = 0; i < paths.size(); ++i) {
+    const auto index = static_cast<std::size_t>(i);
+    if (index >= inspection.files.size() || !inspection.files[index].header.runStart) {
+      started.clear();
+      break;
+    }
+    started.insert(paths[i], inspection.files[index].header.runStart->secondsKey);
+  }
+  std::stable_sort(paths.begin(), paths.end(), [&started](const QString& a, const QString& b) {
+    if (!started.isEmpty() && started.value(a) != started.value(b)) {
+      return started.value(a) < started.value(b);
+    }
     const int byName = CompareNames(QFileInfo(a).fileName(), QFileInfo(b).fileName());
     return byName != 0 ? byName < 0 : a < b;
   });
@@ -144,9 +148,8 @@ QGroupBox* MainWindow::MakeFileGroup(const QString& title, PathBox*& box, QPushB
 
 void MainWindow::Build(FileChooser& chooser) {
   chooser_ = &chooser;
-  merge_ = [](const tandemo::MergeRequest& request, MergeControl&) {
-    return tandemo::RunMerge(request);
-  };
+  merge_ = [](const tandemo::MergeRequest& request, const tandemo::Inspection& inspection,
+               MergeControl&) { return tandemo::RunMerge(request, inspection); };
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(kProgramTitle);
   setWindowIcon(MakeIcon(IconKind::Program));
@@ -466,51 +469,67 @@ void MainWindow::DoIt() {
   hintLabel_->setText(tr("Comparing the files..."));
   const std::vector<std::string> inputs = {ToEngine(firstFileBox_->path()),
                                            ToEngine(secondFileBox_->path())};
-  RunOffThread<InputCheck>(
-      this, [inputs] { return CheckInputs(inputs); },
-      [this](const InputCheck& inspection) {
-        if (inspection.error) {  // the merge would fail the same way: say so now
-          FinishMerge(tandemo::MergeOutcome{inspection.error, {}});
+  RunOffThread<tandemo::Inspection>(
+      this, [inputs] { return tandemo::Inspect(inputs); },
+      [this](const tandemo::Inspection& inspection) {
+        if (inspection.failure) {  // no merge of these files is possible: say so now
+          FinishMerge(tandemo::MergeOutcome{inspection.failure, {}}, inspection);
           return;
         }
-        if (control_.cancelRequested) {  // stopped between the comparison and the merge
+        if (control_.cancelRequested) {  // stopped between the inspection and the merge
           FinishCancelled();
           return;
         }
-        if (!inspection.comparison.agrees()) {
+        bool force = false;
+        const std::optional<std::size_t> replaced =
+            inspection.InputAt(ToEngine(outputFileBox_->path()));
+        if (replaced || !inspection.agrees()) {
           progressDelay_->stop();
           statusArea_->setCurrentWidget(hintLabel_);
-          if (!AskWhenFilesDiffer(inspection.comparison)) {
+          if (replaced && !AskToReplaceInput(*replaced)) {
             SetBusy(false);
             return;
           }
+          if (!inspection.agrees() && !AskWhenFilesDiffer(inspection)) {
+            SetBusy(false);
+            return;
+          }
+          force = true;
           progressDelay_->start();
         }
-        StartMerge();
+        StartMerge(inspection, force);
       });
 }
 
-tandemo::MergeRequest MainWindow::BuildMergeRequest() {
+tandemo::MergeRequest MainWindow::BuildMergeRequest(bool force) {
   tandemo::MergeRequest request;
   request.inputs = {ToEngine(firstFileBox_->path()), ToEngine(secondFileBox_->path())};
   request.output = ToEngine(outputFileBox_->path());
-  request.compensate = compensateBox_->isChecked();
-  request.updateHeader = headerBox_->isChecked();
-  // The engine's progress report and cancel request belong here, once it takes them:
-  // the report calls control_.Report(bytesRead, bytesTotal) (ShowProgress reads it on
-  // this thread), the cancel flag is &control_.cancelRequested.
+  request.options.compensate = compensateBox_->isChecked();
+  request.options.updateHeader = headerBox_->isChecked();
+  request.options.force = force;
+  // The merge reports on its worker thread; ShowProgress reads the figures on this one.
+  MergeControl* control = &control_;
+  request.options.progress = [control](std::uint64_t read, std::uint64_t total) {
+    control->Report(static_cast<long long>(read), static_cast<long long>(total));
+  };
+  request.options.cancel = &control_.cancelRequested;
   return request;
 }
 
-void MainWindow::StartMerge() {
+void MainWindow::StartMerge(const tandemo::Inspection& inspection, bool force) {
   hintLabel_->setText(tr("Merging..."));
-  const tandemo::MergeRequest request = BuildMergeRequest();
+  const tandemo::MergeRequest request = BuildMergeRequest(force);
   RunOffThread<tandemo::MergeOutcome>(
-      this, [merge = merge_, request, control = &control_] { return merge(request, *control); },
-      [this](const tandemo::MergeOutcome& outcome) { FinishMerge(outcome); });
+      this,
+      [merge = merge_, request, inspection, control = &control_] {
+        return merge(request, inspection, *control);
+      },
+      [this, inspection](const tandemo::MergeOutcome& outcome) { FinishMerge(outcome, inspection); });
 }
 
-void MainWindow::FinishMerge(const tandemo::MergeOutcome& outcome) {
+void MainWindow::FinishMerge(const tandemo::MergeOutcome& outcome,
+                             const tandemo::Inspection& inspection) {
   // A merge that failed after a cancel request was stopped by it: the user asked
   // for that, so the hint line says so instead of a message box.
   if (control_.cancelRequested && !outcome.ok()) {
@@ -522,7 +541,7 @@ void MainWindow::FinishMerge(const tandemo::MergeOutcome& outcome) {
     close();
     return;
   }
-  ReportOutcome(outcome);
+  ReportOutcome(outcome, inspection);
 }
 
 void MainWindow::FinishCancelled() {
@@ -534,21 +553,30 @@ void MainWindow::FinishCancelled() {
   hintLabel_->setText(tr("Cancelled: nothing was written; the output file is as it was."));
 }
 
-bool MainWindow::AskWhenFilesDiffer(const tandemo::Comparison& comparison) {
+bool MainWindow::AskWhenFilesDiffer(const tandemo::Inspection& inspection) {
   QString text = tr("These files may not belong to one titration:") + QStringLiteral("\n");
-  for (const tandemo::Difference& d : comparison.differences) {
-    text += QStringLiteral("\n") +
-            tr("%1: %2 in the first file, %3 in the second file")
-                .arg(QString::fromStdString(d.what), QString::fromStdString(d.firstValue),
-                     QString::fromStdString(d.laterValue));
+  for (const tandemo::Difference& d : inspection.differences) {
+    text += QStringLiteral("\n") + FromEngine(d.text);
   }
   text += QStringLiteral("\n\n") + tr("Merge them anyway?");
   return notifier_->Ask(this, kProgramTitle, text, /*yesIsDefault=*/false);
 }
 
-void MainWindow::ReportOutcome(const tandemo::MergeOutcome& outcome) {
+bool MainWindow::AskToReplaceInput(std::size_t inputIndex) {
+  const QString text = tr("The output file is %1. Replace the original data?")
+                           .arg(FromEngine(tandemo::InputRole(inputIndex)));
+  return notifier_->Ask(this, kProgramTitle, text, /*yesIsDefault=*/false);
+}
+
+void MainWindow::ReportOutcome(const tandemo::MergeOutcome& outcome,
+                               const tandemo::Inspection& inspection) {
   if (outcome.ok()) {
-    notifier_->Inform(this, kProgramTitle, tr("Done"));
+    // "Done", then what was written and every remark, as tandemo-merge reports them.
+    QString text = tr("Done") + QStringLiteral("\n\n") + FromEngine(tandemo::Describe(outcome.summary));
+    for (const std::string& remark : tandemo::MergeRemarks(inspection, outcome.summary)) {
+      text += QStringLiteral("\n") + FromEngine(remark);
+    }
+    notifier_->Inform(this, kProgramTitle, text);
     notifier_->Beep();
     return;
   }

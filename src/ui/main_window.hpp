@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "file_chooser.hpp"
-#include "merge/compatibility.hpp"
+#include "merge/inspection.hpp"
 #include "merge/merge_run.hpp"
 
 class QGroupBox;
@@ -49,8 +49,8 @@ class MainWindow final : public QWidget {
  public:
   // The engine call that merges, on a worker thread; replaced in tests by one that
   // holds a merge open, reports progress or stops at the cancel request.
-  using MergeFunction =
-      std::function<tandemo::MergeOutcome(const tandemo::MergeRequest&, MergeControl&)>;
+  using MergeFunction = std::function<tandemo::MergeOutcome(
+      const tandemo::MergeRequest&, const tandemo::Inspection&, MergeControl&)>;
 
   // With the real file dialogs and message boxes.
   MainWindow();
@@ -94,17 +94,18 @@ class MainWindow final : public QWidget {
   void UpdateMinimumSize();
 
   void DoIt();
-  void StartMerge();
-  void FinishMerge(const tandemo::MergeOutcome& outcome);
+  void StartMerge(const tandemo::Inspection& inspection, bool force);
+  void FinishMerge(const tandemo::MergeOutcome& outcome, const tandemo::Inspection& inspection);
   void FinishCancelled();
   // The one place where the window's paths, switches, progress and cancel
   // request become an engine request.
-  tandemo::MergeRequest BuildMergeRequest();
+  tandemo::MergeRequest BuildMergeRequest(bool force);
   void SetBusy(bool busy);
   void ShowProgress();
   void RequestCancel();
-  bool AskWhenFilesDiffer(const tandemo::Comparison& comparison);
-  void ReportOutcome(const tandemo::MergeOutcome& outcome);
+  bool AskWhenFilesDiffer(const tandemo::Inspection& inspection);
+  bool AskToReplaceInput(std::size_t inputIndex);
+  void ReportOutcome(const tandemo::MergeOutcome& outcome, const tandemo::Inspection& inspection);
 
   std::unique_ptr<FileChooser> ownChooser_;
   std::unique_ptr<Notifier> ownNotifier_;

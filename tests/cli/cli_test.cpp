@@ -378,7 +378,9 @@ TEST(CliPortionsTest, NotesWhatItCouldNotCompare) {
   Pair p(Portion{}, second);
   Result r = RunMerge({p.first, p.second, p.out});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
-  EXPECT_EQ(r.err, "tandemo-merge: not compared: instrument: the second file's header does not name it\n");
+  EXPECT_EQ(r.err,
+            "tandemo-merge: not compared: instrument unit: the first file's header does not name it\n"
+            "tandemo-merge: not compared: control software: the second file's header does not name it\n");
 }
 
 TEST(CliPortionsTest, UpdateHeaderAndThreePortions) {
@@ -398,3 +400,264 @@ TEST(CliPortionsTest, UpdateHeaderAndThreePortions) {
 }
 
 }  // namespace portions
+
+// ------------------------------------------- what tandemo-merge refuses, and its notes
+
+namespace guard {
+
+using tandemo::testing::Portion;
+
+const char kUnit[] = "% VPITC06.03.471";
+const char kNewest[] = "% MicroCalITC Ver: 1.29.32 Run time:";
+
+Portion First() {
+  Portion p;
+  p.unit = kUnit;
+  return p;
+}
+Portion Second() {
+  Portion p = First();
+  p.dp = 11.2;
+  return p;
+}
+
+void Write(const std::string& path, const Portion& p) { tandemo::test::WriteFile(path, p.Text()); }
+
+// The arguments of one run; the files they name are made in `dir`.
+using Setup = std::vector<std::string> (*)(const std::string& dir);
+
+struct GuardCase {
+  std::string name;
+  Setup setup;
+  int status;
+  std::string err;  // exact; "{dir}" stands for the test's folder
+};
+std::ostream& operator<<(std::ostream& os, const GuardCase& c) { return os << c.name; }
+
+class CliGuardTest : public testing::TestWithParam<GuardCase> {};
+
+// Every refusal: exit 1, its message alone on standard error, nothing on standard
+// output, every file in the folder (the previous output, the inputs) byte for byte
+// and time for time as it was, and no scratch file.
+TEST_P(CliGuardTest, RefusesAndTouchesNothing) {
+  const GuardCase& c = GetParam();
+  TempDir dir;
+  tandemo::test::WriteFile(dir / "out.itc", "the previous result\r\n");
+  const std::vector<std::string> args = c.setup(dir.path());
+  std::vector<std::string> names = tandemo::test::ListDir(dir.path());
+  std::vector<FileState> before;
+  for (const std::string& n : names) {
+    if (std::filesystem::is_regular_file(dir / n)) tandemo::test::SetOldMtime(dir / n);
+    before.push_back(FileState::Of(dir / n));
+  }
+  Result r = RunMerge(args);
+  ASSERT_TRUE(r.exited) << r;
+  EXPECT_EQ(r.status, c.status) << r;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, InDir(c.err, dir.path()));
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), names);
+  for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(FileState::Of(dir / names[i]), before[i]) << names[i];
+}
+
+const GuardCase kGuardCases[] = {
+    {"InstrumentUnitDiffers",
+     [](const std::string& d) -> std::vector<std::string> {
+       Portion second = Second();
+       second.unit = "% VPITC07.01.002";
+       Write(d + "/a.itc", First());
+       Write(d + "/b.itc", second);
+       return {d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was written\n"
+     "  instrument unit: VPITC06.03.471 in the first file, VPITC07.01.002 in the second file\n"
+     "Use --force to merge them anyway.\n"},
+    {"RunsSwapped",
+     [](const std::string& d) -> std::vector<std::string> {
+       Portion first = First(), second = Second();
+       first.instrument = std::string(kNewest) + "10/29/2019 9:02:40 PM";
+       second.instrument = std::string(kNewest) + "10/29/2019 5:59:16 PM";
+       Write(d + "/a.itc", first);
+       Write(d + "/b.itc", second);
+       return {d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was written\n"
+     "  run start time: the second file's run started before the first's: are they swapped? (first file "
+     "10/29/2019 9:02:40 PM, second file 10/29/2019 5:59:16 PM)\n"
+     "Use --force to merge them anyway.\n"},
+    // 602.8 - 602.4 is 0.39999999999997726 in binary; the step is shown as the stamps write it.
+    {"TimeStepAsWritten",
+     [](const std::string& d) -> std::vector<std::string> {
+       Write(d + "/a.itc", First());
+       tandemo::test::WriteFile(d + "/b.itc", Text({"$ITC", "@0", "602.0,1", "@1,x", "602.4,1", "602.8,2"}));
+       return {d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was written\n"
+     "  time step: 2 in the first file, 0.4 in the second file\n"
+     "Use --force to merge them anyway.\n"},
+    {"SamePathTwiceForced",
+     [](const std::string& d) -> std::vector<std::string> {
+       Write(d + "/a.itc", First());
+       return {"--force", d + "/a.itc", d + "/a.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: Same run twice (1005): second file: \"{dir}/a.itc\" is the first file again (the same "
+     "path); nothing was written\n"},
+    {"SameFileByLinkForced",
+     [](const std::string& d) -> std::vector<std::string> {
+       Write(d + "/a.itc", First());
+       std::filesystem::create_symlink(d + "/a.itc", d + "/link.itc");
+       return {"--force", d + "/a.itc", d + "/link.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: Same run twice (1005): second file: \"{dir}/link.itc\" is the first file again (the same "
+     "file under another name); nothing was written\n"},
+    {"SameBytesForced",
+     [](const std::string& d) -> std::vector<std::string> {
+       Write(d + "/a.itc", First());
+       Write(d + "/copy.itc", First());
+       return {"--force", d + "/a.itc", d + "/copy.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: Same run twice (1005): second file: \"{dir}/copy.itc\" is the first file again (the same "
+     "bytes); nothing was written\n"},
+    {"ThirdIsTheFirstAgain",
+     [](const std::string& d) -> std::vector<std::string> {
+       Write(d + "/a.itc", First());
+       Write(d + "/b.itc", Second());
+       return {d + "/a.itc", d + "/b.itc", d + "/a.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: Same run twice (1005): third file: \"{dir}/a.itc\" is the first file again (the same "
+     "path); nothing was written\n"},
+    {"SecondIsANote",
+     [](const std::string& d) -> std::vector<std::string> {
+       Write(d + "/a.itc", First());
+       tandemo::test::WriteFile(d + "/note.itc", "Day 2: reload the syringe, 2 x 10 uL, then @ 25 C.\n");
+       return {"--force", d + "/a.itc", d + "/note.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: No injection (1006): second file: no injection to append; is it an ITC data file? "
+     "(\"{dir}/note.itc\")\n"},
+    {"SecondIsAPicture",
+     [](const std::string& d) -> std::vector<std::string> {
+       Write(d + "/a.itc", First());
+       static const char kSignature[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10";
+       std::string png(kSignature, sizeof kSignature - 1);
+       for (int i = 0; i < 5000; ++i) png += static_cast<char>((i * 37) % 251);
+       tandemo::test::WriteFile(d + "/photo.itc", png);
+       return {d + "/a.itc", d + "/photo.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: No injection (1006): second file: no injection to append; is it an ITC data file? "
+     "(\"{dir}/photo.itc\")\n"},
+    {"OutputIsTheFirstInput",
+     [](const std::string& d) -> std::vector<std::string> {
+       Write(d + "/a.itc", First());
+       Write(d + "/b.itc", Second());
+       return {d + "/a.itc", d + "/b.itc", d + "/a.itc"};
+     },
+     1,
+     "tandemo-merge: Output is an input (1007): output file: \"{dir}/a.itc\" is the first input file; nothing was "
+     "written\n"
+     "Use --force to replace it.\n"},
+    {"OutputIsTheSecondInputByLink",
+     [](const std::string& d) -> std::vector<std::string> {
+       Write(d + "/a.itc", First());
+       Write(d + "/b.itc", Second());
+       std::filesystem::create_symlink(d + "/b.itc", d + "/link.itc");
+       return {d + "/a.itc", d + "/b.itc", d + "/link.itc"};
+     },
+     1,
+     "tandemo-merge: Output is an input (1007): output file: \"{dir}/link.itc\" is the second input file; nothing "
+     "was written\n"
+     "Use --force to replace it.\n"},
+    // Without a time step nothing can be merged: said as such, before any difference, and
+    // without suggesting --force.
+    {"FirstFileWithoutTimeStep",
+     [](const std::string& d) -> std::vector<std::string> {
+       Portion first = First();
+       first.baselineLines = 1;
+       first.injections = 0;
+       first.countLine = "$ 0 ";
+       Portion second = Second();
+       second.temperature = "$ 30 ";
+       Write(d + "/a.itc", first);
+       Write(d + "/b.itc", second);
+       return {d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: No time step (1001): first file: fewer than two data lines (lines with a comma after the "
+     "first marker line), so the time step cannot be taken\n"},
+    {"FirstFileTimeStepBackwards",
+     [](const std::string& d) -> std::vector<std::string> {
+       tandemo::test::WriteFile(d + "/a.itc", Text({"$ITC", "@0", "10.00,1", "8.00,2"}));
+       Portion second = Second();
+       second.step = 5;
+       Write(d + "/b.itc", second);
+       return {"--force", d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+     },
+     1,
+     "tandemo-merge: No time step (1001): first file, line 4: the last two data lines have the time stamps "
+     "\"10.00\" and \"8.00\", a time step of -2 that would not advance the time axis\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Refusals, CliGuardTest, testing::ValuesIn(kGuardCases),
+                         [](const testing::TestParamInfo<GuardCase>& p) { return p.param.name; });
+
+// What went ahead is said on standard output, what is worth knowing about it on
+// standard error.
+TEST(CliGuardNotes, SoftwareUpdateIsANoteAfterTheMerge) {
+  TempDir dir;
+  Portion first = First(), second = Second();
+  first.instrument = std::string(kNewest) + "10/29/2019 5:59:16 PM";
+  second.instrument = "% MicroCalITC Ver: 1.30.2 Run time:10/30/2019 8:10:00 AM";
+  Write(dir / "a.itc", first);
+  Write(dir / "b.itc", second);
+  Result r = RunMerge({dir / "a.itc", dir / "b.itc", dir / "out.itc"});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  EXPECT_EQ(r.out, "Wrote 41 lines to \"" + (dir / "out.itc") + "\": 2 injections appended (numbered 3 to 4).\n");
+  EXPECT_EQ(r.err,
+            "tandemo-merge: note: control software: MicroCalITC Ver: 1.29.32 in the first file, MicroCalITC Ver: "
+            "1.30.2 in the second file\n");
+}
+
+TEST(CliGuardNotes, ForceReplacesAnInputOnRequest) {
+  TempDir dir;
+  Write(dir / "a.itc", First());
+  Write(dir / "b.itc", Second());
+  Result r = RunMerge({"--force", dir / "a.itc", dir / "b.itc", dir / "a.itc"});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  EXPECT_EQ(r.out, "Wrote 41 lines to \"" + (dir / "a.itc") + "\": 2 injections appended (numbered 3 to 4).\n");
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), (std::vector<std::string>{"a.itc", "b.itc"}));
+}
+
+TEST(CliGuardNotes, StoppedEarlyRunHeaderListsWhatWasPerformed) {
+  TempDir dir;
+  Portion first = First();
+  first.countLine = "$ 4 ";  // planned 4, stopped after 2
+  std::string text = first.Text();
+  const std::string lastPlanned = first.injectionLine(2) + "\r\n";
+  text.insert(text.find(lastPlanned) + lastPlanned.size(),
+              first.injectionLine(3) + "\r\n" + first.injectionLine(4) + "\r\n");
+  tandemo::test::WriteFile(dir / "a.itc", text);
+  Portion second = Second();
+  second.injections = 2;
+  Write(dir / "b.itc", second);
+  Result r = RunMerge({"--update-header", dir / "a.itc", dir / "b.itc", dir / "out.itc"});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  EXPECT_EQ(r.out, "Wrote 43 lines to \"" + (dir / "out.itc") +
+                       "\": 2 injections appended (numbered 3 to 4), header lists 4 injections (2 planned injections "
+                       "of the first file never ran and are left out).\n");
+  const std::string merged = tandemo::test::ReadFile(dir / "out.itc").value_or("");
+  // Line 2, then after the 8 fixed lines the first file's two injections and the second file's two.
+  EXPECT_EQ(merged.substr(0, 12), "$ITC\r\n$ 4 \r\n");
+  const std::vector<std::string> lines = tandemo::testing::CrLfLines(merged);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 10, lines.begin() + 15),
+            (std::vector<std::string>{first.injectionLine(1), first.injectionLine(2), second.injectionLine(1),
+                                      second.injectionLine(2), "# 0 "}));
+}
+
+}  // namespace guard

@@ -339,9 +339,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool oneJoin = contents.size() == 2;
 
   auto merge = [&](const char* name, const std::string& out, bool compensate, bool updateHeader) {
-    tandemo::MergeRequest request{inputs, out, compensate};
-    request.updateHeader = updateHeader;
-    Run run{name, tandemo::RunMerge(request), {}, {}};
+    tandemo::MergeRequest request{inputs, out, {}};
+    request.options.compensate = compensate;
+    request.options.updateHeader = updateHeader;
+    request.options.force = true;
+    Run run{name, tandemo::RunMerge(request, tandemo::Inspect(request.inputs)), {}, {}};
     if (!run.outcome.ok()) {
       CHECK(run.outcome.error.has_value(), name);
       CheckFailure(run);

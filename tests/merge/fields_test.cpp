@@ -1,12 +1,11 @@
-// Cutting lines at commas: comma positions are 16-bit, and splitting then joining
-// must give back every character, so replacing one field changes nothing else.
+// Finding commas in lines: comma positions are 16-bit, and the text around them
+// is cut out exactly.
 #include "merge/fields.hpp"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
-#include <vector>
 
 namespace tandemo {
 namespace {
@@ -72,39 +71,6 @@ TEST(MarkerLineTest, OnlyAnAtSignInTheFirstPlace) {
   EXPECT_FALSE(IsMarkerLine(" @1,10"));
   EXPECT_FALSE(IsMarkerLine(""));
   EXPECT_FALSE(IsMarkerLine("1,@"));
-}
-
-struct SplitCase {
-  std::string text;
-  std::vector<std::string> fields;
-};
-std::ostream& operator<<(std::ostream& os, const SplitCase& c) { return os << '"' << c.text << '"'; }
-
-class SplitFieldsTest : public testing::TestWithParam<SplitCase> {};
-
-TEST_P(SplitFieldsTest, CutsAtEveryCommaAndJoinsBack) {
-  const SplitCase& c = GetParam();
-  std::vector<std::string_view> fields = SplitFields(c.text);
-  EXPECT_EQ(std::vector<std::string>(fields.begin(), fields.end()), c.fields);
-  EXPECT_EQ(JoinFields(fields), c.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, SplitFieldsTest,
-    testing::Values(SplitCase{"a,b,c", {"a", "b", "c"}}, SplitCase{"6.00,,3", {"6.00", "", "3"}},
-                    SplitCase{"6.00,", {"6.00", ""}}, SplitCase{",6.00", {"", "6.00"}},
-                    SplitCase{"abc", {"abc"}}, SplitCase{",", {"", ""}},
-                    SplitCase{",,,", {"", "", "", ""}}, SplitCase{"", {}},
-                    SplitCase{"6.00, 12.75 ,25.1", {"6.00", " 12.75 ", "25.1"}}));
-
-TEST(SplitFieldsTest, ReusedListIsClearedFirst) {
-  std::vector<std::string_view> fields;
-  SplitFields("a,b,c,d", fields);
-  SplitFields("x,y", fields);
-  ASSERT_EQ(fields.size(), 2u);
-  EXPECT_EQ(fields[1], "y");
-  SplitFields("", fields);
-  EXPECT_TRUE(fields.empty());
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -91,14 +93,12 @@ TEST(MergeRunTest, FirstFileIsCopiedWithoutItsEmptyLines) {
                            "@2,x", "4.00,8"}));
 }
 
-TEST(MergeRunTest, EmptySecondFileGivesTheFirstFile) {
+// What counts as an injection to append is a marker line with a comma, whatever its number.
+TEST(MergeRunTest, InjectionNumberedZeroIsAppended) {
   TempDir dir;
-  const std::string first = Text({"$ITC", "@0", "1.0,5.0", "2.0,6.0"});
-  Merged m = Merge(dir, first, "", true);
+  Merged m = Merge(dir, Text({"@0", "1,1", "2,2"}), Text({"@0,x", "5,5", "6,6"}), false);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
-  EXPECT_EQ(m.bytes, first);
-  EXPECT_EQ(Describe(m.outcome.summary),
-            "Wrote 4 lines to \"" + (dir / "out.itc") + "\": 0 injections appended, no data line to compensate.");
+  EXPECT_EQ(m.bytes, Text({"@0", "1,1", "2,2", "@1,x", "3.00,5", "4.00,6"}));
 }
 
 // The time step, last time stamp and last DP come from the first file's last two
@@ -357,6 +357,19 @@ INSTANTIATE_TEST_SUITE_P(
                         Text({"@0", "1,3e38", "@1,x", "2,2"}), true,
                         "Overflow (6): second file, line 4: the DP offset between the reference DP 3e+38 and the "
                         "first file's last DP -3e+38 is beyond the 32-bit float range"},
+            // Nothing that is not a continuation is written: a file without an injection to append.
+            FailureCase{"SecondEmpty", Setup::Files, kFirst, "", true,
+                        "No injection (1006): second file: no injection to append; is it an ITC data file? "
+                        "(\"{dir}/second.itc\")"},
+            FailureCase{"SecondIsText", Setup::Files, kFirst, Text({"Notes on the run, 2 of 3", "@ home"}), false,
+                        "No injection (1006): second file: no injection to append; is it an ITC data file? "
+                        "(\"{dir}/second.itc\")"},
+            FailureCase{"SecondOnlyBaseline", Setup::Files, kFirst, Text({"$ITC", "@0", "1,1", "2,2"}), false,
+                        "No injection (1006): second file: no injection to append; is it an ITC data file? "
+                        "(\"{dir}/second.itc\")"},
+            FailureCase{"SecondIsFirstAgain", Setup::Files, kFirst, kFirst, false,
+                        "Same run twice (1005): second file: \"{dir}/second.itc\" is the first file again (the "
+                        "same bytes); nothing was written"},
             FailureCase{"NoBaseline", Setup::Files, kFirst, Text({"$ 1 , 2 ", "@1,x", "", "2,2"}), true,
                         "No baseline (1002): second file, line 4: no baseline line (a line with a comma after the "
                         "first marker line) comes before the first data line, so there is no reference DP to "
@@ -404,6 +417,151 @@ INSTANTIATE_TEST_SUITE_P(
                                     "Bad file name (52): output file: no output path was given"},
                         false)),
     FailureName);
+
+}  // namespace
+}  // namespace tandemo
+
+namespace tandemo {
+namespace {
+
+// A pair of a few MB: enough for several progress reports.
+struct LargePair {
+  TempDir dir;
+  std::string first = dir / "first.itc", second = dir / "second.itc", out = dir / "out.itc";
+  LargePair() {
+    std::vector<std::string> a = {"$ITC", "@0"}, b = {"$ITC", "@0", "1,5.0", "@1,x"};
+    for (int t = 1; t <= 100000; ++t) a.push_back(std::to_string(t) + ".00,10.5,25.01,0.0001");
+    for (int t = 2; t <= 100000; ++t) b.push_back(std::to_string(t) + ".00,10.9,25.01,0.0001");
+    test::WriteFile(first, Text(a));
+    test::WriteFile(second, Text(b));
+    test::WriteFile(out, "the previous result\r\n");
+    test::SetOldMtime(out);
+  }
+  MergeRequest Request() const {
+    MergeRequest r;
+    r.inputs = {first, second};
+    r.output = out;
+    return r;
+  }
+};
+
+TEST(MergeProgressTest, ReportsRisingCountsUpToTheTotal) {
+  LargePair pair;
+  MergeRequest request = pair.Request();
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+  request.options.progress = [&](std::uint64_t read, std::uint64_t total) { calls.emplace_back(read, total); };
+  const Inspection inspection = Inspect(request.inputs);
+  MergeOutcome o = RunMerge(request, inspection);
+  ASSERT_TRUE(o.ok()) << o.error->Message();
+  const std::uint64_t total = test::ReadFile(pair.first)->size() + test::ReadFile(pair.second)->size();
+  ASSERT_GT(total, 4u << 20);
+  // One call at the start, about one per MiB (the stride for inputs under 100 MiB), one at the end.
+  ASSERT_GE(calls.size(), 5u);
+  EXPECT_LE(calls.size(), 2 + total / (1 << 20) + 1);
+  EXPECT_EQ(calls.front().first, 0u);
+  EXPECT_EQ(calls.back().first, total);
+  for (std::size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i].second, total);
+  for (std::size_t i = 1; i < calls.size(); ++i) EXPECT_GE(calls[i].first, calls[i - 1].first);
+}
+
+// A cancelled merge is a failure of its own: the output as it was, no scratch file.
+TEST(MergeProgressTest, CancelledBeforeAndWhileReading) {
+  for (bool fromStart : {true, false}) {
+    SCOPED_TRACE(fromStart ? "cancelled before" : "cancelled while reading the second file");
+    LargePair pair;
+    MergeRequest request = pair.Request();
+    std::atomic<bool> cancel{fromStart};
+    request.options.cancel = &cancel;
+    const std::uint64_t firstSize = test::ReadFile(pair.first)->size();
+    std::uint64_t lastSeen = 0;
+    request.options.progress = [&](std::uint64_t read, std::uint64_t) {
+      lastSeen = read;
+      if (read > firstSize) cancel = true;
+    };
+    const FileState before = FileState::Of(pair.out);
+    const std::vector<std::string> listing = test::ListDir(pair.dir.path());
+    MergeOutcome o = RunMerge(request, Inspect(request.inputs));
+    ASSERT_FALSE(o.ok());
+    EXPECT_EQ(o.error->Message(), "Cancelled (1009): the merge was cancelled; nothing was written");
+    EXPECT_EQ(FileState::Of(pair.out), before);
+    EXPECT_EQ(test::ListDir(pair.dir.path()), listing);
+    if (!fromStart) {
+      EXPECT_GT(lastSeen, firstSize);
+    }
+  }
+}
+
+// Each input is read once more by the merge: a file changed since the inspection,
+// or while it is read, is refused rather than merged from mixed bytes.
+TEST(MergeInputChangedTest, ChangedAfterTheInspectionOrWhileRead) {
+  enum class When { AfterInspection, WhileRead };
+  for (When when : {When::AfterInspection, When::WhileRead}) {
+    for (bool firstFile : {true, false}) {
+      SCOPED_TRACE(std::string(when == When::AfterInspection ? "after the inspection" : "while read") +
+                   (firstFile ? ", first file" : ", second file"));
+      LargePair pair;
+      MergeRequest request = pair.Request();
+      const std::string& changed = firstFile ? pair.first : pair.second;
+      auto change = [&] {
+        std::ofstream(changed, std::ios::binary | std::ios::app) << "100001.00,10.5,25.01,0.0001\r\n";
+      };
+      const Inspection inspection = Inspect(request.inputs);
+      ASSERT_FALSE(inspection.failure);
+      bool changedYet = false;
+      if (when == When::AfterInspection) {
+        change();
+      } else {
+        request.options.progress = [&](std::uint64_t, std::uint64_t) {
+          if (!changedYet) change();
+          changedYet = true;
+        };
+      }
+      const FileState before = FileState::Of(pair.out);
+      MergeOutcome o = RunMerge(request, inspection);
+      ASSERT_FALSE(o.ok());
+      const std::string role = firstFile ? "first" : "second";
+      EXPECT_EQ(o.error->Message(), "Input changed (1008): " + role + " file: the " + role +
+                                        " file changed while it was read (\"" + changed +
+                                        "\"); nothing was written");
+      EXPECT_EQ(FileState::Of(pair.out), before);
+      EXPECT_EQ(test::ListDir(pair.dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+    }
+  }
+}
+
+TEST(MergeInputChangedTest, InspectionOfOtherFilesIsRefused) {
+  TempDir dir;
+  test::WriteFile(dir / "first.itc", kFirst);
+  test::WriteFile(dir / "second.itc", kSecond);
+  test::WriteFile(dir / "third.itc", kSecond + Text({"3.0,7.0"}));
+  MergeRequest request;
+  request.inputs = {dir / "first.itc", dir / "third.itc"};
+  request.output = dir / "out.itc";
+  MergeOutcome o = RunMerge(request, Inspect({dir / "first.itc", dir / "second.itc"}));
+  ASSERT_FALSE(o.ok());
+  EXPECT_EQ(o.error->Message(), "Bad file name (52): second file: the files to merge are not the files inspected");
+  EXPECT_FALSE(test::ReadFile(dir / "out.itc"));
+}
+
+// The guard lives in the engine: differences stop RunMerge unless forced.
+TEST(MergeGuardTest, DifferencesStopTheMergeUnlessForced) {
+  TempDir dir;
+  test::WriteFile(dir / "first.itc", kFirst);
+  test::WriteFile(dir / "second.itc", Text({"@0", "1.0,5.0", "@1,x", "6.0,6.0", "11.0,6.5"}));  // a 5 s step
+  MergeRequest request;
+  request.inputs = {dir / "first.itc", dir / "second.itc"};
+  request.output = dir / "out.itc";
+  const Inspection inspection = Inspect(request.inputs);
+  MergeOutcome refused = RunMerge(request, inspection);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error->Message(),
+            "Files differ (1004): these files may not belong to one titration; nothing was written\n"
+            "  time step: 1 in the first file, 5 in the second file");
+  EXPECT_FALSE(test::ReadFile(dir / "out.itc"));
+  request.options.force = true;
+  MergeOutcome forced = RunMerge(request, inspection);
+  ASSERT_TRUE(forced.ok()) << forced.error->Message();
+}
 
 }  // namespace
 }  // namespace tandemo

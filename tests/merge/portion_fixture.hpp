@@ -14,7 +14,9 @@ struct Portion {
   int injections = 2;
   std::string temperature = "$ 25 ";
   std::string syringe = "# 0.1 ";
+  std::string cellConcentration = "# 0.05 ";
   std::string cell = "# 1.4266 ";
+  std::string unit;  // the instrument unit's "%" line; none when empty
   std::string instrument = "% VPViewer2000 Ver: 1.30.0";
   int step = 2;
   int linesPerInjection = 3;
@@ -29,7 +31,9 @@ struct Portion {
                                       "$ 1000 ", "$ 5 ", "$ 2 ", "$ADCGainCode:  0 ",
                                       "$False,True,True"};
     for (int k = 1; k <= injections; ++k) lines.push_back(injectionLine(k));
-    lines.insert(lines.end(), {"# 0 ", syringe, "# 0.05 ", cell, "# 25 ", "?", instrument, "% 43.1 "});
+    lines.insert(lines.end(), {"# 0 ", syringe, cellConcentration, cell, "# 25 ", "?"});
+    if (!unit.empty()) lines.push_back(unit);
+    lines.insert(lines.end(), {instrument, "% 43.1 "});
     int t = 0;
     double v = dp;
     auto data = [&] {

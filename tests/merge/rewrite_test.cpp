@@ -39,7 +39,10 @@ Rewritten Rewrite(const std::string& second, RunState state, bool compensate) {
   LineWriter writer;
   writer.Attach(fd);
   TrackedOutput out(writer);
-  r.error = RewriteSecondFile(reader, FilePlace::Input(2), out, state, compensate, r.report);
+  MergeOptions options;
+  options.compensate = compensate;
+  MergeProgress progress(options, 0);
+  r.error = RewriteSecondFile(reader, FilePlace::Input(2), out, state, options, progress, r.report);
   EXPECT_TRUE(writer.Flush());
   ::close(fd);
   r.written = test::ReadFile(dir / "out").value_or("(unreadable)");

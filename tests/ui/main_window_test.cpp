@@ -811,9 +811,15 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(Child<QPushButton>(window, "doItButton"), Qt::LeftButton);
     QVERIFY(MergeEnds(window));
     QCOMPARE(ReadBytes(ws.output), expected);
-    // "Done" first; the beep only once the box has been dismissed.
+    // "Done" first, then what was written and the remarks, as tandemo-merge words
+    // them; the beep only once the box has been dismissed.
+    const QString done =
+        S("Done\n\nWrote 10 lines to \"%1\": 1 injection appended (numbered 2)%2.\n"
+          "not compared: target temperature, concentrations and cell volume: the first file's "
+          "header is not of the usual form (its second line is not \"$\" and a whole number)")
+            .arg(ws.output, compensate ? S(", DP offset 1.25") : QString());
     QCOMPARE(notifier.events.size(), std::size_t{2});
-    QCOMPARE(notifier.events[0], (RecordingNotifier::Event{S("inform"), S("Tandemo"), S("Done"), QString()}));
+    QCOMPARE(notifier.events[0], (RecordingNotifier::Event{S("inform"), S("Tandemo"), done, QString()}));
     QCOMPARE(notifier.events[1].kind, S("beep"));
     // Nothing else is left behind, and the inputs are as they were.
     QCOMPARE(Listing(ws.dir.path()), (QStringList{S("first.itc"), S("merged.itc"), S("second.itc")}));
@@ -866,6 +872,42 @@ class MainWindowTest : public QObject {
     }
   }
 
+  // An output that is one of the inputs replaces original data: only when the user says so.
+  void doItAsksBeforeReplacingAnInput_data() {
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("No") << false;
+    QTest::newRow("Yes") << true;
+  }
+
+  void doItAsksBeforeReplacingAnInput() {
+    QFETCH(bool, answer);
+    Workspace ws;
+    ScriptedChooser chooser;
+    RecordingNotifier notifier;
+    notifier.answers = {answer};
+    MainWindow window(chooser, notifier);
+    QVERIFY(ShowReady(window));
+    FillPaths(window, ws.first, ws.second, ws.first);
+    QTest::mouseClick(Child<QPushButton>(window, "doItButton"), Qt::LeftButton);
+    QVERIFY(MergeEnds(window));
+
+    QVERIFY(!notifier.events.empty());
+    QCOMPARE(notifier.events[0],
+             (RecordingNotifier::Event{
+                 S("ask"), S("Tandemo"),
+                 S("The output file is the first input file. Replace the original data?"),
+                 QString(), false}));
+    if (answer) {
+      QCOMPARE(notifier.kinds(), (QStringList{S("ask"), S("inform"), S("beep")}));
+      QCOMPARE(ReadBytes(ws.first), kMerged);
+    } else {
+      QCOMPARE(notifier.kinds(), QStringList{S("ask")});
+      QCOMPARE(ReadBytes(ws.first), kFirst);  // No keeps the original
+    }
+    QCOMPARE(ReadBytes(ws.second), kSecond);
+    QCOMPARE(Listing(ws.dir.path()), (QStringList{S("first.itc"), S("second.itc")}));
+  }
+
   void doItUpdatesTheHeaderWhenAsked_data() {
     QTest::addColumn<bool>("update");
     QTest::newRow("off") << false;
@@ -907,8 +949,12 @@ class MainWindowTest : public QObject {
                                          << S("File not found (53)") << S("second file");
     QTest::newRow("first file without a time step") << S("short.itc") << S("second.itc") << false
                                                     << S("No time step (1001)") << S("first file");
-    QTest::newRow("no baseline to compensate from") << S("first.itc") << S("first.itc") << true
+    QTest::newRow("no baseline to compensate from") << S("first.itc") << S("nobase.itc") << true
                                                     << S("No baseline (1002)") << S("second file");
+    QTest::newRow("same run twice") << S("first.itc") << S("first.itc") << false
+                                    << S("Same run twice (1005)") << S("second file");
+    QTest::newRow("a second file that is no ITC data") << S("first.itc") << S("note.itc") << false
+                                                       << S("No injection (1006)") << S("second file");
   }
 
   void doItReportsAFailure() {
@@ -919,6 +965,8 @@ class MainWindowTest : public QObject {
     QFETCH(QString, where);
     Workspace ws;
     WriteBytes(ws.dir.filePath(S("short.itc")), "$ITC\r\n@0,1,2\r\n10,5.0\r\n");
+    WriteBytes(ws.dir.filePath(S("nobase.itc")), "$ITC\r\n@1,2,3\r\n5,7.5\r\n10,8.0\r\n");
+    WriteBytes(ws.dir.filePath(S("note.itc")), "Remember to order more syringes.\n");
     WriteBytes(ws.output, kOldOutput);
     ScriptedChooser chooser;
     RecordingNotifier notifier;
@@ -970,9 +1018,10 @@ class MainWindowTest : public QObject {
     MainWindow window(chooser, notifier);
     QVERIFY(ShowReady(window));
     std::atomic<QThread*> mergeThread{nullptr};
-    window.setMergeFunction([&](const tandemo::MergeRequest& request, MergeControl&) {
+    window.setMergeFunction([&](const tandemo::MergeRequest& request,
+                                 const tandemo::Inspection& inspection, MergeControl&) {
       mergeThread = QThread::currentThread();
-      return tandemo::RunMerge(request);
+      return tandemo::RunMerge(request, inspection);
     });
     FillPaths(window, first, second, dir.filePath(S("merged.itc")));
 
@@ -1009,7 +1058,8 @@ class MainWindowTest : public QObject {
     std::atomic<bool> sawCancel{false};
     // Stands for the engine: reports a quarter read when told, then stops at the
     // cancel request with a failure, as a cancelled merge does.
-    window.setMergeFunction([&](const tandemo::MergeRequest&, MergeControl& control) {
+    window.setMergeFunction([&](const tandemo::MergeRequest&, const tandemo::Inspection&,
+                                 MergeControl& control) {
       QDeadlineTimer limit(20000);
       while (!reportNow && !limit.hasExpired()) QThread::msleep(5);
       control.Report(250, 1000);
@@ -1057,7 +1107,8 @@ class MainWindowTest : public QObject {
     MainWindow window(chooser, notifier);
     QVERIFY(ShowReady(window));
     std::atomic<bool> sawCancel{false};
-    window.setMergeFunction([&](const tandemo::MergeRequest&, MergeControl& control) {
+    window.setMergeFunction([&](const tandemo::MergeRequest&, const tandemo::Inspection&,
+                                 MergeControl& control) {
       QDeadlineTimer limit(20000);
       while (!control.cancelRequested && !limit.hasExpired()) QThread::msleep(5);
       sawCancel = control.cancelRequested.load();
@@ -1083,10 +1134,11 @@ class MainWindowTest : public QObject {
     MainWindow window(chooser, notifier);
     QVERIFY(ShowReady(window));
     std::atomic<bool> release{false};
-    window.setMergeFunction([&](const tandemo::MergeRequest& request, MergeControl&) {
+    window.setMergeFunction([&](const tandemo::MergeRequest& request,
+                                 const tandemo::Inspection& inspection, MergeControl&) {
       QDeadlineTimer limit(20000);
       while (!release && !limit.hasExpired()) QThread::msleep(5);
-      return tandemo::RunMerge(request);
+      return tandemo::RunMerge(request, inspection);
     });
     FillPaths(window, ws.first, ws.second, ws.output);
     QTest::mouseClick(Child<QPushButton>(window, "doItButton"), Qt::LeftButton);

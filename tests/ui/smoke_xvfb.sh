@@ -3,7 +3,8 @@
 # alone at its place, the main window only once the tip window has been closed;
 # the main window must resize; a merge of a large generated pair, started with
 # Enter, must leave the window answering (it repaints and answers a window
-# manager's ping) while it runs; the program must end cleanly when its window is closed.
+# manager's ping) while it runs, and Esc must cancel it, leaving nothing behind;
+# started again it runs to "Done"; the program must end cleanly when its window is closed.
 #   smoke_xvfb.sh PATH/TO/tandemo PATH/TO/xwindows.py PATH/TO/tandemo-itcgen
 set -euo pipefail
 
@@ -49,8 +50,8 @@ inner() {
   ((w2 == w + 150 && h2 == h + 40)) || fail "resized to ${w2}x$h2, not $((w + 150))x$((h + 40))"
   echo "resized: ${w2}x$h2"
 
-  # A pair of about 1 GB: its merge takes seconds.
-  "$itcgen" --size-mb 1000 "$work/part1.itc" "$work/part2.itc" >/dev/null || fail "cannot generate the pair"
+  # A pair of about 2 GB: its merge takes seconds.
+  "$itcgen" --size-mb 2000 "$work/part1.itc" "$work/part2.itc" >/dev/null || fail "cannot generate the pair"
   xdotool windowfocus --sync "$main"
   sleep 0.2
   import -window "$main" "$work/before.png" 2>/dev/null || fail "cannot grab the window"
@@ -63,7 +64,7 @@ inner() {
   xdotool key Return
   local started=$SECONDS
 
-  sleep 1.2  # past the half second after which the progress bar shows
+  sleep 0.8  # past the half second after which the progress bar shows
   local delay
   delay=$(xw ping "$main" --timeout 1) || fail "the window does not answer a ping during the merge"
   xw wait Tandemo --timeout 1 >/dev/null || fail "no answer to a title query during the merge"
@@ -74,8 +75,29 @@ inner() {
   ((${changed%%.*} > 0)) || fail "the window did not repaint during the merge"
   echo "during the merge: answered a ping in $delay ms, $changed pixels repainted"
 
+  # Esc is Cancel: the merge stops, writes nothing and leaves no scratch file.
+  xdotool key Escape
+  local listing waited=0
+  while :; do
+    listing=$(cd "$work" && ls -A | grep -v -e '^config$' -e '\.png$' -e '^tandemo\.log$' | tr '\n' ' ')
+    [[ $listing == "part1.itc part2.itc " ]] && break
+    ((waited++ < 200)) || fail "10 s after Esc the folder holds: $listing"
+    sleep 0.05
+  done
+  sleep 0.5
+  [[ ! -e $work/merged.itc ]] || fail "a cancelled merge wrote the output"
+  if xw list | awk -v main="$main" '$NF == "Tandemo" && $1 != main {found=1} END {exit !found}'; then
+    fail "a cancelled merge showed a box"
+  fi
+  echo "cancelled with Esc: nothing written, nothing left behind"
+
+  # Started again, the merge runs to its end.
+  xdotool key Return
+  started=$SECONDS
+
   # The merge ends with "Done" in a box of its own.
-  local waited=0 box=
+  local box=
+  waited=0
   while [[ -z $box ]]; do
     box=$(xw list | awk -v main="$main" '$NF == "Tandemo" && $1 != main {print $1}' | head -n1)
     ((waited++ < 1200)) || fail "no \"Done\" within 60 s of the merge's start"
@@ -83,7 +105,6 @@ inner() {
   done
   echo "merge done after about $((SECONDS - started)) s"
   [[ -s $work/merged.itc ]] || fail "no merged file"
-  local listing
   listing=$(cd "$work" && ls -A | grep -v -e '^config$' -e '\.png$' -e '^tandemo\.log$' | tr '\n' ' ')
   [[ $listing == "merged.itc part1.itc part2.itc " ]] || fail "files left beside the output: $listing"
   xw close "$box" || fail "cannot close the \"Done\" box"

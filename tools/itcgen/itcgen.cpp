@@ -247,13 +247,14 @@ class PortionWriter {
     HeaderNumber('#', settings_.temperature);
     HeaderNumber('#', 4.1);
     HeaderNumber('#', 7.75);
-    Line("?");
+    // The run is named in the comment; the unit line is the same in every run, as an instrument's is.
     std::string& h = line_;
-    h.assign("% ITCGEN synthetic titration, portion ");
+    h.assign("?ITCGEN synthetic titration, portion ");
     AppendInt(h, portion_);
     h += " of 2, seed ";
     AppendInt(h, static_cast<long long>(settings_.seed));
     Line(h);
+    Line("% ITCGEN synthetic unit");
     HeaderNumber('%', settings_.syringeConcentration);
     HeaderNumber('%', settings_.cellVolume);
     Line("%-0.5123 , 29.912 ");

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "merge/compatibility.hpp"
+#include "merge/inspection.hpp"
 #include "merge/itc_header.hpp"
 #include "merge/merge_run.hpp"
 
@@ -271,13 +271,13 @@ TEST(ItcGen, GeneratedPairMergesAsOneTitration) {
   std::ofstream(firstPath, std::ios::binary) << pair.first;
   std::ofstream(secondPath, std::ios::binary) << pair.second;
 
-  std::vector<FileFacts> facts;
-  ASSERT_FALSE(ScanInputs({firstPath, secondPath}, facts).has_value());
-  EXPECT_TRUE(facts[0].usualForm) << facts[0].formProblem;
-  EXPECT_TRUE(facts[1].usualForm) << facts[1].formProblem;
-  const Comparison comparison = CompareAll(facts);
-  EXPECT_TRUE(comparison.agrees());
-  EXPECT_TRUE(comparison.notCompared.empty());
+  const Inspection inspection = Inspect({firstPath, secondPath});
+  ASSERT_FALSE(inspection.failure.has_value()) << inspection.failure->Message();
+  EXPECT_TRUE(inspection.files[0].header.usualForm) << inspection.files[0].header.formProblem;
+  EXPECT_TRUE(inspection.files[1].header.usualForm) << inspection.files[1].header.formProblem;
+  EXPECT_TRUE(inspection.agrees());
+  EXPECT_TRUE(inspection.notCompared.empty());
+  EXPECT_TRUE(inspection.notes.empty());
 
   const double firstLastDP = Parse(pair.first, "\r\n").dps.back().back();
   const double secondLastDP = Parse(pair.second, "\r\n").dps.back().back();
