@@ -90,7 +90,7 @@ TEST(CliTest, MergesAndSaysWhatItWrote) {
   TempDir dir;
   tandemo::test::WriteFile(dir / "first.itc", kFirst);
   tandemo::test::WriteFile(dir / "second.itc", kSecond);
-  Result r = RunMerge({dir / "first.itc", dir / "second.itc", dir / "out.itc"});
+  Result r = RunMerge({"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.out, "Wrote 6 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 1).\n");
   EXPECT_EQ(tandemo::test::ReadFile(dir / "out.itc"), kFirst + Text({"@1,x", "3.00,6.0"}));
@@ -102,7 +102,7 @@ TEST(CliTest, CompensatesOnRequest) {
   tandemo::test::WriteFile(dir / "first.itc", kFirst);
   tandemo::test::WriteFile(dir / "second.itc", kSecond);
   // The baseline 5.0 lies 3 above the first file's last DP 2.0.
-  Result r = RunMerge({"--compensate", dir / "first.itc", dir / "second.itc", dir / "out.itc"});
+  Result r = RunMerge({"--compensate", "--output=" + (dir / "out.itc"), dir / "first.itc", dir / "second.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.out,
             "Wrote 6 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 1), DP offset 3.\n");
@@ -118,7 +118,7 @@ TEST(CliTest, DoubleDashEndsTheOptions) {
   {
     std::filesystem::path cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    r = RunMerge({"--", "-first.itc", "second.itc", "out.itc"});
+    r = RunMerge({"-o", "out.itc", "--", "-first.itc", "second.itc"});
     std::filesystem::current_path(cwd);
   }
   ASSERT_TRUE(r.exited && r.status == 0) << r;
@@ -158,21 +158,38 @@ TEST_P(CliUsageTest, ExitsWithTwoAndWritesNothing) {
   EXPECT_EQ(r.status, 2) << r;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "tandemo-merge: " + GetParam().complaint +
-                       "\nUsage: tandemo-merge [OPTION]... FIRST SECOND [THIRD]... OUTPUT\n"
+                       "\nUsage: tandemo-merge [OPTION]... -o OUTPUT FIRST SECOND [THIRD]...\n"
                        "Try 'tandemo-merge --help' for more information.\n");
+  // Nothing written, and no operand taken for an output.
   EXPECT_EQ(tandemo::test::ListDir(dir.path()), (std::vector<std::string>{"a.itc", "b.itc"}));
+  EXPECT_EQ(tandemo::test::ReadFile(dir / "a.itc"), kFirst);
+  EXPECT_EQ(tandemo::test::ReadFile(dir / "b.itc"), kSecond);
 }
+
+const char kNoOutput[] = "no output file named: name it with -o OUTPUT (every operand is an input)";
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, CliUsageTest,
-    testing::Values(UsageCase{"NoOperands", {}, "missing file operand"},
-                    UsageCase{"OneOperand", {"{dir}/a.itc"}, "missing file operand"},
-                    UsageCase{"TwoOperands", {"{dir}/a.itc", "{dir}/b.itc"}, "missing file operand"},
-                    UsageCase{"OnlyOptions", {"--compensate"}, "missing file operand"},
-                    UsageCase{"UnknownLongOption", {"--bogus", "{dir}/a.itc", "{dir}/b.itc", "{dir}/o.itc"},
-                              "unknown option '--bogus'"},
-                    UsageCase{"UnknownShortOption", {"{dir}/a.itc", "-x", "{dir}/b.itc", "{dir}/o.itc"},
-                              "unknown option '-x'"}),
+    testing::Values(
+        UsageCase{"NoOperands", {}, "missing file operands"},
+        UsageCase{"OnlyOptions", {"--compensate"}, "missing file operands"},
+        UsageCase{"TwoInputsNoOutput", {"{dir}/a.itc", "{dir}/b.itc"}, kNoOutput},
+        // The old form, whose last operand was the output: it would replace the last portion.
+        UsageCase{"TrailingOperandIsNoOutput", {"--compensate", "{dir}/a.itc", "{dir}/a.itc", "{dir}/b.itc"}, kNoOutput},
+        UsageCase{"OneInput", {"-o", "{dir}/o.itc", "{dir}/a.itc"},
+                  "two or more input files are needed, the first and the second portion"},
+        UsageCase{"OutputNamedTwice", {"-o", "{dir}/o.itc", "--output={dir}/p.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  "the output is named twice (-o)"},
+        UsageCase{"OutputOptionLast", {"{dir}/a.itc", "{dir}/b.itc", "-o"}, "option '-o' needs the output file name"},
+        UsageCase{"LongOutputOptionLast", {"{dir}/a.itc", "{dir}/b.itc", "--output"},
+                  "option '--output' needs the output file name"},
+        UsageCase{"EmptyOutput", {"-o", "", "{dir}/a.itc", "{dir}/b.itc"}, "the output file name is empty"},
+        UsageCase{"EmptyLongOutput", {"--output=", "{dir}/a.itc", "{dir}/b.itc"}, "the output file name is empty"},
+        UsageCase{"EmptyInput", {"-o", "{dir}/o.itc", "{dir}/a.itc", ""}, "an input file name is empty"},
+        UsageCase{"UnknownLongOption", {"--bogus", "{dir}/a.itc", "{dir}/b.itc", "-o", "{dir}/o.itc"},
+                  "unknown option '--bogus'"},
+        UsageCase{"UnknownShortOption", {"{dir}/a.itc", "-x", "{dir}/b.itc", "-o", "{dir}/o.itc"},
+                  "unknown option '-x'"}),
     [](const testing::TestParamInfo<UsageCase>& p) { return p.param.name; });
 
 // Each failure kind: exit 1, its message on standard error, the output as it was
@@ -214,7 +231,7 @@ TEST_P(CliFailureTest, ExitsWithOneAndLeavesTheOutput) {
   const FileState before = FileState::Of(output);
   const std::vector<std::string> listing = tandemo::test::ListDir(dir.path());
 
-  std::vector<std::string> args = {first, second, output};
+  std::vector<std::string> args = {first, second, "--output", output};
   if (c.compensate) args.insert(args.begin(), "--compensate");
   Result r = RunMerge(args, c.setup == Setup::FirstUnreadable);
   // 126: the user could not be changed; 127: that user may not run the program
@@ -283,7 +300,7 @@ TEST_P(CliInterruptTest, RemovesItsScratchFile) {
   const FileState before = FileState::Of(dir / "out.itc");
   const std::vector<std::string> listing = tandemo::test::ListDir(dir.path());
 
-  Launch l = Start(io, {dir / "first.itc", dir / "second.fifo", dir / "out.itc"});
+  Launch l = Start(io, {"-o", dir / "out.itc", dir / "first.itc", dir / "second.fifo"});
   ASSERT_GT(l.pid, 0);
   auto alive = [&] { return ::waitpid(l.pid, nullptr, WNOHANG) == 0; };
   int fd = -1;
@@ -347,7 +364,7 @@ TEST(CliPortionsTest, RefusesFilesThatDifferAndListsEachDifference) {
     Pair p(Portion{}, second);
     if (outputExists) tandemo::test::WriteFile(p.out, "kept\r\n");
     const FileState before = FileState::Of(p.out);
-    Result r = RunMerge({p.first, p.second, p.out});
+    Result r = RunMerge({p.first, p.second, "-o", p.out});
     ASSERT_TRUE(r.exited && r.status == 1) << r;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err,
@@ -363,7 +380,7 @@ TEST(CliPortionsTest, RefusesFilesThatDifferAndListsEachDifference) {
 
 TEST(CliPortionsTest, ForceMergesThemAndSaysWhatDiffered) {
   Pair p(Portion{}, Later("30"));
-  Result r = RunMerge({"--force", p.first, p.second, p.out});
+  Result r = RunMerge({"--force", p.first, p.second, "-o", p.out});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   // 32 lines of the first file, then two markers with three data lines each.
   EXPECT_EQ(r.out, "Wrote 40 lines to \"" + p.out + "\": 2 injections appended (numbered 3 to 4).\n");
@@ -376,7 +393,7 @@ TEST(CliPortionsTest, NotesWhatItCouldNotCompare) {
   Portion second = Later("25");
   second.instrument = "% unnamed";
   Pair p(Portion{}, second);
-  Result r = RunMerge({p.first, p.second, p.out});
+  Result r = RunMerge({p.first, p.second, "-o", p.out});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.err, "tandemo-merge: not compared: instrument: the second file's header does not name it\n");
 }
@@ -385,7 +402,7 @@ TEST(CliPortionsTest, UpdateHeaderAndThreePortions) {
   Pair p(Portion{}, Later("25.0"));
   const std::string third = p.dir / "third.itc";
   tandemo::test::WriteFile(third, Later("25").Text());
-  Result r = RunMerge({"--update-header", "--compensate", p.first, p.second, third, p.out});
+  Result r = RunMerge({"--update-header", "--compensate", "-o" + p.out, p.first, p.second, third});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   // 32 + 2 listed injection lines + 2 x 8 appended lines. The offsets: baseline 11.22
   // less the last DP 10.58 in 32-bit floats, then 11.22 less the compensated 10.64.
