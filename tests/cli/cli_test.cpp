@@ -1,7 +1,9 @@
 // tandemo-merge as a script runs it: exit status, standard output and error, the
 // output file, and the folder it lives in.
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -40,9 +44,15 @@ struct Launch {
   std::string outPath, errPath;
 };
 
-// Starts tandemo-merge with its output streams in files; as user "nobody" when asked,
-// so that permission bits count even for a test run as root.
-Launch Start(const TempDir& io, const std::vector<std::string>& args, bool unprivileged = false) {
+// How the child that runs tandemo-merge is set up.
+struct Child {
+  bool unprivileged = false;  // as user "nobody", so that permission bits count even for root
+  rlim_t fileSizeLimit = RLIM_INFINITY;  // as `ulimit -f` sets it
+  int stdoutFd = -1;  // standard output to this descriptor instead of a file
+};
+
+// Starts tandemo-merge with its output streams in files (no core file, whatever the signal).
+Launch Start(const TempDir& io, const std::vector<std::string>& args, const Child& child = {}) {
   Launch l{-1, io / "stdout", io / "stderr"};
   std::vector<std::string> all = {TANDEMO_MERGE_PATH};
   all.insert(all.end(), args.begin(), args.end());
@@ -51,11 +61,18 @@ Launch Start(const TempDir& io, const std::vector<std::string>& args, bool unpri
   argv.push_back(nullptr);
   l.pid = ::fork();
   if (l.pid == 0) {
-    int out = ::open(l.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int out = child.stdoutFd >= 0 ? child.stdoutFd : ::open(l.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     int err = ::open(l.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, SIG_DFL);
-    if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXCPU, SIGXFSZ})
+      std::signal(sig, SIG_DFL);
+    const struct rlimit noCore = {0, 0};
+    const struct rlimit fileSize = {child.fileSizeLimit, child.fileSizeLimit};
+    if (::setrlimit(RLIMIT_CORE, &noCore) != 0 || ::setrlimit(RLIMIT_FSIZE, &fileSize) != 0) ::_exit(126);
+    if (child.unprivileged && ::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(126);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -73,9 +90,9 @@ Result Finish(const Launch& l) {
   return r;
 }
 
-Result RunMerge(const std::vector<std::string>& args, bool unprivileged = false) {
+Result RunMerge(const std::vector<std::string>& args, const Child& child = {}) {
   TempDir io;
-  return Finish(Start(io, args, unprivileged));
+  return Finish(Start(io, args, child));
 }
 
 std::string InDir(std::string text, const std::string& dir) {
@@ -233,7 +250,7 @@ TEST_P(CliFailureTest, ExitsWithOneAndLeavesTheOutput) {
 
   std::vector<std::string> args = {first, second, "--output", output};
   if (c.compensate) args.insert(args.begin(), "--compensate");
-  Result r = RunMerge(args, c.setup == Setup::FirstUnreadable);
+  Result r = RunMerge(args, Child{c.setup == Setup::FirstUnreadable});
   // 126: the user could not be changed; 127: that user may not run the program
   // (a build folder under a private home, for instance).
   if (c.setup == Setup::FirstUnreadable && r.exited && (r.status == 126 || r.status == 127)) {
@@ -325,12 +342,222 @@ TEST_P(CliInterruptTest, RemovesItsScratchFile) {
   EXPECT_EQ(FileState::Of(dir / "out.itc"), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest, testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const testing::TestParamInfo<int>& p) {
-                           return p.param == SIGINT ? std::string("SIGINT")
-                                  : p.param == SIGTERM ? std::string("SIGTERM")
-                                                       : std::string("SIGHUP");
-                         });
+// Every signal that ends a process by default and can be caught.
+INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest,
+                         testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE,
+                                         SIGXCPU),
+                         [](const testing::TestParamInfo<int>& p) { return std::string(sigabbrev_np(p.param)); });
+
+// Once the output is replaced the merge has succeeded: a signal that arrives while
+// the summary is being written changes nothing. Standard output is a pipe the test
+// has filled, so tandemo-merge waits in its write after the rename.
+class CliAfterReplaceTest : public testing::TestWithParam<int> {};
+
+TEST_P(CliAfterReplaceTest, ExitsWithZero) {
+  std::signal(SIGPIPE, SIG_IGN);
+  TempDir dir, io;
+  tandemo::test::WriteFile(dir / "first.itc", kFirst);
+  tandemo::test::WriteFile(dir / "second.itc", kSecond);
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);  // the merge gets the writing end only
+  ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+  ASSERT_EQ(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+  const std::string block(4096, 'x');
+  while (::write(fds[1], block.data(), block.size()) > 0) {
+  }
+  ASSERT_EQ(errno, EAGAIN);
+  ASSERT_EQ(::fcntl(fds[1], F_SETFL, 0), 0);  // the merge's writes block
+
+  Launch l = Start(io, {"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, Child{false, RLIM_INFINITY, fds[1]});
+  ::close(fds[1]);
+  ASSERT_GT(l.pid, 0);
+  const std::string merged = kFirst + Text({"@1,x", "3.00,6.0"});
+  for (int waited = 0; tandemo::test::ReadFile(dir / "out.itc") != merged && waited < 10000; ++waited) ::usleep(1000);
+  ASSERT_EQ(tandemo::test::ReadFile(dir / "out.itc"), merged);
+  ASSERT_EQ(::kill(l.pid, GetParam()), 0);
+  ::usleep(20000);
+  ::close(fds[0]);  // the reader goes: the blocked write ends
+  Result r = Finish(l);
+  EXPECT_TRUE(r.exited) << r;
+  EXPECT_EQ(r.status, 0) << r;
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliAfterReplaceTest, testing::Values(SIGTERM, SIGINT, SIGPIPE),
+                         [](const testing::TestParamInfo<int>& p) { return std::string(sigabbrev_np(p.param)); });
+
+// The ways an attacker or a careless user tried to make tandemo-merge write where
+// it should not, lose data or garble the terminal: each case stages its folder,
+// then checks the exit status, both output streams and what the folder holds after.
+struct Staged {
+  std::vector<std::string> args;
+  Child child;
+};
+
+struct HardeningCase {
+  std::string name;
+  bool needsRoot;  // the case gives files or links to another user
+  std::function<Staged(const TempDir&)> stage;
+  int status;
+  std::string out;  // "{dir}" stands for the test's folder
+  std::string err;
+  std::function<void(const TempDir&)> check;  // what the folder holds after
+};
+std::ostream& operator<<(std::ostream& os, const HardeningCase& c) { return os << c.name; }
+
+class CliHardeningTest : public testing::TestWithParam<HardeningCase> {};
+
+TEST_P(CliHardeningTest, RefusesOrWritesAsItShould) {
+  const HardeningCase& c = GetParam();
+  if (c.needsRoot && ::geteuid() != 0) GTEST_SKIP() << "staging files of another user needs root";
+  TempDir dir;
+  tandemo::test::WriteFile(dir / "first.itc", kFirst);
+  tandemo::test::WriteFile(dir / "second.itc", kSecond);
+  const Staged staged = c.stage(dir);
+  Result r = RunMerge(staged.args, staged.child);
+  if (staged.child.unprivileged && r.exited && (r.status == 126 || r.status == 127)) {
+    GTEST_SKIP() << "cannot run tandemo-merge as an unprivileged user here";
+  }
+  ASSERT_TRUE(r.exited) << r;
+  EXPECT_EQ(r.status, c.status) << r;
+  EXPECT_EQ(r.out, InDir(c.out, dir.path()));
+  EXPECT_EQ(r.err, InDir(c.err, dir.path()));
+  c.check(dir);
+}
+
+const std::string kMergedPair = kFirst + Text({"@1,x", "3.00,6.0"});
+// kFirst has no header of the usual form: a merge of it goes ahead with this note.
+const char kNotComparedNote[] =
+    "tandemo-merge: not compared: temperature, concentration, cell volume and instrument: the first file's "
+    "header is not of the usual form (its second line is not \"$\" and a whole number)\n";
+
+// The folder holds exactly these names; no scratch file was left.
+void ExpectNames(const TempDir& dir, std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), names);
+}
+
+// Folders of 200 characters until one name makes the path 4095 characters long,
+// the longest the system opens (PATH_MAX 4096 counts the closing NUL).
+std::string LongestOutputPath(const TempDir& dir) {
+  std::string folder = dir / "long";
+  EXPECT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  while (PATH_MAX - 1 - folder.size() > 1 + 255) {
+    folder += "/" + std::string(200, 'd');
+    EXPECT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  }
+  return folder + "/" + std::string(PATH_MAX - 1 - folder.size() - 1, 'o');
+}
+
+const HardeningCase kHardeningCases[] = {
+    {"LinkOfAnotherUserInSharedFolder", true,
+     [](const TempDir& dir) {
+       EXPECT_EQ(::mkdir((dir / "pub").c_str(), 01777), 0);
+       EXPECT_EQ(::chmod((dir / "pub").c_str(), 01777), 0);
+       tandemo::test::WriteFile(dir / "notes.cfg", "mine\r\n");
+       EXPECT_EQ(::symlink("../notes.cfg", (dir / "pub/merged.itc").c_str()), 0);
+       EXPECT_EQ(::lchown((dir / "pub/merged.itc").c_str(), 65534, 65534), 0);
+       return Staged{{"-o", dir / "pub/merged.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     1, "",
+     "tandemo-merge: Permission denied (70): output file: \"{dir}/pub/merged.itc\" is a symbolic link of user "
+     "nobody in a shared folder (sticky, anyone may write to it); it is not followed, as the system would not "
+     "follow it either: remove it or name another output\n",
+     [](const TempDir& dir) {
+       EXPECT_EQ(tandemo::test::ReadFile(dir / "notes.cfg"), "mine\r\n");
+       EXPECT_EQ(tandemo::test::ListDir(dir / "pub"), std::vector<std::string>{"merged.itc"});
+     }},
+    {"OwnLinkInSharedFolderIsFollowed", false,
+     [](const TempDir& dir) {
+       EXPECT_EQ(::mkdir((dir / "pub").c_str(), 01777), 0);
+       EXPECT_EQ(::chmod((dir / "pub").c_str(), 01777), 0);
+       tandemo::test::WriteFile(dir / "notes.itc", "old\r\n");
+       EXPECT_EQ(::symlink("../notes.itc", (dir / "pub/merged.itc").c_str()), 0);
+       return Staged{{"-o", dir / "pub/merged.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     0, "Wrote 6 lines to \"{dir}/pub/merged.itc\": 1 injection appended (numbered 1).\n", kNotComparedNote,
+     [](const TempDir& dir) {
+       EXPECT_EQ(tandemo::test::ReadFile(dir / "notes.itc"), kMergedPair);
+       EXPECT_EQ(tandemo::test::ListDir(dir / "pub"), std::vector<std::string>{"merged.itc"});
+     }},
+    {"FileOfAnotherUser", true,
+     [](const TempDir& dir) {
+       EXPECT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+       tandemo::test::WriteFile(dir / "out.itc", "root's\r\n");
+       EXPECT_EQ(::chmod((dir / "out.itc").c_str(), 0666), 0);
+       return Staged{{"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, Child{true}};
+     },
+     1, "",
+     "tandemo-merge: Permission denied (70): output file: \"{dir}/out.itc\" belongs to user root and group root; "
+     "a file written in its place would belong to you instead, which could open it to others: nothing was "
+     "written (--force replaces it all the same)\n",
+     [](const TempDir& dir) {
+       EXPECT_EQ(tandemo::test::ReadFile(dir / "out.itc"), "root's\r\n");
+       ExpectNames(dir, {"first.itc", "out.itc", "second.itc"});
+     }},
+    {"FileSizeLimit", false,
+     [](const TempDir& dir) {
+       tandemo::test::WriteFile(dir / "out.itc", "old\r\n");
+       std::vector<std::string> lines = {"$ITC", "@0"};
+       for (int i = 1; i <= 600; ++i) lines.push_back(std::to_string(i) + ".0,1.0");  // about 6 KB
+       tandemo::test::WriteFile(dir / "first.itc", Text(lines));
+       return Staged{{"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"},
+                     Child{false, 4096}};  // `ulimit -f 8` (8 blocks of 512 bytes)
+     },
+     1, "", "tandemo-merge: File too large (1006): output file: the result could not be written: File too large\n",
+     [](const TempDir& dir) {
+       EXPECT_EQ(tandemo::test::ReadFile(dir / "out.itc"), "old\r\n");
+       ExpectNames(dir, {"first.itc", "out.itc", "second.itc"});
+     }},
+    {"ControlBytesInTheOutputName", false,
+     [](const TempDir& dir) {
+       return Staged{{"-o", dir / "a\x1b[2Jb\nc.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     0, "Wrote 6 lines to \"{dir}/a\\x1b[2Jb\\x0ac.itc\": 1 injection appended (numbered 1).\n", kNotComparedNote,
+     [](const TempDir& dir) { EXPECT_EQ(tandemo::test::ReadFile(dir / "a\x1b[2Jb\nc.itc"), kMergedPair); }},
+    {"ControlBytesInAMissingInputName", false,
+     [](const TempDir& dir) {
+       return Staged{{"-o", dir / "out.itc", dir / "x\a\x1b]0;title\x07.itc", dir / "second.itc"}, {}};
+     },
+     1, "",
+     "tandemo-merge: File not found (53): first file: \"{dir}/x\\x07\\x1b]0;title\\x07.itc\" cannot be opened: No "
+     "such file or directory\n",
+     [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
+    {"NulByteInAField", false,
+     [](const TempDir& dir) {
+       tandemo::test::WriteFile(dir / "second.itc", Text({"@0", "1,1", "@1,x", "2,2", std::string("3,a\0b", 5)}));
+       return Staged{{"--compensate", "-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     1, "",
+     "tandemo-merge: Type mismatch (13): second file, line 5: the DP field \"a\\x00b\" is not a number\n",
+     [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
+    {"LineLongerThanOneMebibyte", false,
+     [](const TempDir& dir) {
+       // 1048577 bytes: one more than the longest line read.
+       tandemo::test::WriteFile(dir / "second.itc", "@0\r\n" + std::string(1048577, '\0') + "\r\n@1,x\r\n2,2\r\n");
+       return Staged{{"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     1, "",
+     "tandemo-merge: Line too long (1005): second file, line 2: the line is longer than 1 MiB (1048576 bytes), "
+     "far longer than any line of ITC data; is it an ITC data file?\n",
+     [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliHardeningTest, testing::ValuesIn(kHardeningCases),
+                         [](const testing::TestParamInfo<HardeningCase>& p) { return p.param.name; });
+
+// The summary of the longest path names it whole, on one line.
+TEST(CliLongPathTest, SummaryNamesTheWholePath) {
+  TempDir dir;
+  tandemo::test::WriteFile(dir / "first.itc", kFirst);
+  tandemo::test::WriteFile(dir / "second.itc", kSecond);
+  const std::string output = LongestOutputPath(dir);
+  ASSERT_EQ(output.size(), static_cast<std::size_t>(PATH_MAX - 1));
+  Result r = RunMerge({"-o", output, dir / "first.itc", dir / "second.itc"});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  EXPECT_EQ(r.out, "Wrote 6 lines to \"" + output + "\": 1 injection appended (numbered 1).\n");
+  EXPECT_EQ(tandemo::test::ReadFile(output), kMergedPair);
+}
 
 }  // namespace
 
