@@ -158,6 +158,32 @@ mode_t NewFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
+// The access list a file created with `mode` takes from its folder's default list
+// (the system's own rule): the owner's, the others' and the mask's rights are cut
+// to what the mode grants. Lists are stored as a version word and entries of tag,
+// rights and id, little-endian.
+std::string InheritedAccessList(std::string list, mode_t mode) {
+  constexpr unsigned kUserObj = 0x01, kGroupObj = 0x04, kMask = 0x10, kOther = 0x20;
+  constexpr std::size_t kHeader = 4, kEntry = 8;
+  if (list.size() < kHeader || (list.size() - kHeader) % kEntry != 0) return {};
+  const auto tagAt = [&](std::size_t at) {
+    return static_cast<unsigned>(static_cast<unsigned char>(list[at])) |
+           static_cast<unsigned>(static_cast<unsigned char>(list[at + 1])) << 8;
+  };
+  const auto cut = [&](std::size_t at, unsigned allowed) {
+    list[at + 2] = static_cast<char>(static_cast<unsigned char>(list[at + 2]) & allowed);
+  };
+  bool hasMask = false;
+  for (std::size_t at = kHeader; at < list.size(); at += kEntry) hasMask = hasMask || tagAt(at) == kMask;
+  for (std::size_t at = kHeader; at < list.size(); at += kEntry) {
+    const unsigned tag = tagAt(at);
+    if (tag == kUserObj) cut(at, (mode >> 6) & 7u);
+    if (tag == kOther) cut(at, mode & 7u);
+    if (tag == (hasMask ? kMask : kGroupObj)) cut(at, (mode >> 3) & 7u);
+  }
+  return list;
+}
+
 bool InOwnGroups(gid_t gid) {
   if (gid == ::getegid()) return true;
   int n = ::getgroups(0, nullptr);
@@ -354,6 +380,10 @@ std::optional<MergeError> AtomicOutput::Begin(const std::string& outputPath, boo
   if (auto err = FindTarget(outputPath)) return err;
   if (targetExists_) {
     if (auto err = ExamineTarget(force)) return err;
+  } else {
+    std::vector<char> list(4096);
+    const ssize_t n = ::fgetxattr(dirFd_, "system.posix_acl_default", list.data(), list.size());
+    if (n > 0) folderDefaultList_.assign(list.data(), static_cast<std::size_t>(n));
   }
   RemoveStaleScratchFiles(dirFd_);
 
@@ -393,7 +423,15 @@ std::optional<MergeError> AtomicOutput::Begin(const std::string& outputPath, boo
 // mode, then the access control list and user attributes.
 std::optional<MergeError> AtomicOutput::GiveTargetsRights() {
   if (!targetExists_) {
-    if (::fchmod(fd_, NewFileMode()) != 0) return Fail(errno, "the permissions of " + TargetShown() + " could not be set");
+    // As if created with 0666 here: by the folder's default access list, else by the umask.
+    const std::string inherited = InheritedAccessList(folderDefaultList_, 0666);
+    if (!inherited.empty()) {
+      if (::fsetxattr(fd_, "system.posix_acl_access", inherited.data(), inherited.size(), 0) != 0) {
+        return Fail(errno, "the access control list of " + TargetShown() + " could not be set");
+      }
+    } else if (::fchmod(fd_, NewFileMode()) != 0) {
+      return Fail(errno, "the permissions of " + TargetShown() + " could not be set");
+    }
     return std::nullopt;
   }
   struct stat now {};

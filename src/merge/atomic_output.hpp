@@ -53,6 +53,7 @@ class AtomicOutput {
   std::string name_;      // the target's name in it
   int fd_ = -1;           // the scratch file, open for writing
   std::string scratchName_;
+  std::string folderDefaultList_;  // the folder's default access list, for a new file
   int targetFd_ = -1;     // the file to be replaced, when there is one
   bool targetExists_ = false;
   bool keepOwner_ = false;

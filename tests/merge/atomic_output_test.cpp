@@ -450,6 +450,23 @@ TEST(AttributeTest, FileWithoutAListGetsNoneFromItsFolder) {
   EXPECT_EQ(ModeOf(out) & 07777, 0640u);
 }
 
+// A new output gets what any new file gets in its folder, here by the folder's
+// default access list, though the scratch file was private while it was written.
+TEST(AttributeTest, NewFileGetsWhatTheFoldersDefaultListGives) {
+  TempDir dir;
+  WriteInputs(dir);
+  if (!Shell("setfacl -d -m u::rw,g::r,o::r,u:65534:rw,m::rwx '" + dir.path() + "'")) {
+    GTEST_SKIP() << "setfacl is missing or the test folder's file system keeps no access control lists";
+  }
+  const int reference = ::open((dir / "reference").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  ASSERT_GE(reference, 0);
+  ::close(reference);
+  ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
+  EXPECT_NE(Attribute(dir / "reference", "system.posix_acl_access"), "(none)");
+  EXPECT_EQ(Attribute(dir / "out.itc", "system.posix_acl_access"), Attribute(dir / "reference", "system.posix_acl_access"));
+  EXPECT_EQ(ModeOf(dir / "out.itc") & 07777, ModeOf(dir / "reference") & 07777);
+}
+
 // A link at the output path is followed only where the system would follow it
 // (fs.protected_symlinks): in a sticky folder anyone may write to, only a link of
 // the runner's own or of the folder's owner.
