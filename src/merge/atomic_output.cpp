@@ -374,6 +374,7 @@ std::optional<MergeError> AtomicOutput::ExamineTarget(bool force) {
 
 std::optional<MergeError> AtomicOutput::Begin(const std::string& outputPath, bool force) {
   g_replaced = 0;
+  force_ = force;
   if (outputPath.empty()) {
     return MergeError{ErrorCode::BadFileName, FilePlace::Output(), 0, "no output path was given"};
   }
@@ -441,7 +442,8 @@ std::optional<MergeError> AtomicOutput::GiveTargetsRights() {
                       TargetShown() + " was replaced by another program while the merge ran; it was left as it is"};
   }
   if (keepOwner_) {
-    if (::fchown(fd_, targetUid_, targetGid_) != 0) {
+    // Root may yet be refused (a user namespace, a network file system that maps root).
+    if (::fchown(fd_, targetUid_, targetGid_) != 0 && !force_) {
       return Fail(errno, "the owner and group of " + TargetShown() + " could not be kept");
     }
   } else if (InOwnGroups(targetGid_)) {

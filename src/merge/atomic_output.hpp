@@ -57,6 +57,7 @@ class AtomicOutput {
   int targetFd_ = -1;     // the file to be replaced, when there is one
   bool targetExists_ = false;
   bool keepOwner_ = false;
+  bool force_ = false;
   uid_t targetUid_ = 0;
   gid_t targetGid_ = 0;
   mode_t targetMode_ = 0;
