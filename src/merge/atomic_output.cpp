@@ -321,9 +321,10 @@ std::optional<MergeError> AtomicOutput::FindTarget(const std::string& outputPath
                             " in a shared folder (sticky, anyone may write to it); it is not followed, as "
                             "the system would not follow it either: remove it or name another output"};
     }
-    std::vector<char> text(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    std::vector<char> text(static_cast<std::size_t>(st.st_size > PATH_MAX ? st.st_size : PATH_MAX) + 1);
     const ssize_t n = ::readlinkat(dirFd_, name_.c_str(), text.data(), text.size());
     if (n < 0) return Fail(errno, TargetShown() + " cannot be examined");
+    if (static_cast<std::size_t>(n) == text.size()) return Fail(ENAMETOOLONG, TargetShown() + " cannot be examined");
     const std::string link(text.data(), static_cast<std::size_t>(n));
     PathParts next = Split(link);
     const bool absolute = !link.empty() && link.front() == '/';
@@ -394,7 +395,8 @@ std::optional<MergeError> AtomicOutput::Begin(const std::string& outputPath, boo
   long nameMax = ::fpathconf(dirFd_, _PC_NAME_MAX);
   if (nameMax <= 0 || nameMax > NAME_MAX) nameMax = NAME_MAX;
   const std::string tail = std::string(kScratchMark) + std::to_string(::getpid()) + "-";
-  const std::size_t room = static_cast<std::size_t>(nameMax) - 1 - tail.size() - 8 - kScratchEnd.size();
+  const std::size_t fixed = 1 + tail.size() + 8 + kScratchEnd.size();
+  const std::size_t room = static_cast<std::size_t>(nameMax) > fixed ? static_cast<std::size_t>(nameMax) - fixed : 0;
   std::size_t keep = std::min(name_.size(), room);
   while (keep > 0 && keep < name_.size() && (static_cast<unsigned char>(name_[keep]) & 0xC0u) == 0x80u) --keep;
   const std::string base = name_.substr(0, keep);
