@@ -49,6 +49,7 @@ struct Child {
   bool unprivileged = false;  // as user "nobody", so that permission bits count even for root
   rlim_t fileSizeLimit = RLIM_INFINITY;  // as `ulimit -f` sets it
   int stdoutFd = -1;  // standard output to this descriptor instead of a file
+  rlim_t addressSpaceLimit = RLIM_INFINITY;  // as `ulimit -v` sets it
 };
 
 // Starts tandemo-merge with its output streams in files (no core file, whatever the signal).
@@ -68,7 +69,11 @@ Launch Start(const TempDir& io, const std::vector<std::string>& args, const Chil
       std::signal(sig, SIG_DFL);
     const struct rlimit noCore = {0, 0};
     const struct rlimit fileSize = {child.fileSizeLimit, child.fileSizeLimit};
-    if (::setrlimit(RLIMIT_CORE, &noCore) != 0 || ::setrlimit(RLIMIT_FSIZE, &fileSize) != 0) ::_exit(126);
+    const struct rlimit addressSpace = {child.addressSpaceLimit, child.addressSpaceLimit};
+    if (::setrlimit(RLIMIT_CORE, &noCore) != 0 || ::setrlimit(RLIMIT_FSIZE, &fileSize) != 0 ||
+        ::setrlimit(RLIMIT_AS, &addressSpace) != 0) {
+      ::_exit(126);
+    }
     if (child.unprivileged && ::geteuid() == 0 &&
         (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
       ::_exit(126);
@@ -545,6 +550,36 @@ const HardeningCase kHardeningCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliHardeningTest, testing::ValuesIn(kHardeningCases),
                          [](const testing::TestParamInfo<HardeningCase>& p) { return p.param.name; });
+
+// Out of memory is a failure like any other: its code and message, exit 1, nothing
+// left behind. The address space is limited to the least in which tandemo-merge
+// starts at all; lines of 1 MiB then need more than is left.
+TEST(CliOutOfMemoryTest, IsReportedAndLeavesNothing) {
+  TempDir dir;
+  std::string first = "$ITC\r\n@0\r\n";
+  for (int i = 1; i <= 8; ++i) {
+    const std::string head = std::to_string(i) + ".0,1.";
+    first += head + std::string((std::size_t{1} << 20) - head.size(), '0') + "\r\n";  // 1 MiB, the longest line
+  }
+  tandemo::test::WriteFile(dir / "first.itc", first);
+  tandemo::test::WriteFile(dir / "second.itc", kSecond);
+  rlim_t least = 0;
+  for (rlim_t mib = 4; mib <= 64 && least == 0; mib += 2) {
+    Result version = RunMerge({"--version"}, Child{false, RLIM_INFINITY, -1, mib << 20});
+    if (version.exited && version.status == 0) least = mib << 20;
+  }
+  if (least == 0) GTEST_SKIP() << "tandemo-merge does not start within 64 MiB of address space (a sanitizer build?)";
+  Result r = RunMerge({"--force", "-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"},
+                      Child{false, RLIM_INFINITY, -1, least});
+  if (r.exited && r.status == 0) GTEST_SKIP() << "the merge fit in the least address space tandemo-merge starts in";
+  ASSERT_TRUE(r.exited) << r;
+  EXPECT_EQ(r.status, 1) << r;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "tandemo-merge: Out of memory (7): the merge needed more memory than the system gave it; nothing was "
+            "written\n");
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
+}
 
 // The summary of the longest path names it whole, on one line.
 TEST(CliLongPathTest, SummaryNamesTheWholePath) {
