@@ -4,8 +4,7 @@
 // atomic_output.cpp, so that another platform needs only its own version of it.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -58,11 +57,12 @@ class AtomicOutput {
   bool targetExists_ = false;
   bool keepOwner_ = false;
   bool force_ = false;
-  uid_t targetUid_ = 0;
-  gid_t targetGid_ = 0;
-  mode_t targetMode_ = 0;
-  dev_t targetDev_ = 0;
-  ino_t targetIno_ = 0;
+  // The replaced file as examined; plain integers keep this header free of system types.
+  std::uint32_t targetUid_ = 0;
+  std::uint32_t targetGid_ = 0;
+  std::uint32_t targetMode_ = 0;
+  std::uint64_t targetDev_ = 0;
+  std::uint64_t targetIno_ = 0;
 };
 
 // Removes the scratch file of a merge under way, if any. Async-signal-safe: a
