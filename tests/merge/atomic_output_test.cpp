@@ -4,6 +4,7 @@
 #include "merge/atomic_output.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -222,7 +223,7 @@ std::optional<std::string> AsUnprivilegedUser(const std::function<std::string()>
   if (pid < 0) return std::nullopt;
   if (pid == 0) {
     ::close(fds[0]);
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(77);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(77);
     std::string result = body();
     ssize_t ignored = ::write(fds[1], result.data(), result.size());
     (void)ignored;
