@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
     for (bool compensate : {false, true}) {
       std::vector<std::string> args = {mergeCommand};
       if (compensate) args.emplace_back("--compensate");
-      args.insert(args.end(), {first, second, output});
+      args.insert(args.end(), {"-o", output, first, second});
       kinds.push_back({compensate ? "tandemo-merge --compensate" : "tandemo-merge",
                        [args] { return RunCommand(args); }, {}});
     }

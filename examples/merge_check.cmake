@@ -4,7 +4,7 @@
 # agree in everything that is compared.
 cmake_minimum_required(VERSION 3.22)
 file(REMOVE ${OUTPUT})
-execute_process(COMMAND ${MERGE} ${OPTIONS} ${SOURCE_DIR}/portion1.itc ${SOURCE_DIR}/portion2.itc ${OUTPUT}
+execute_process(COMMAND ${MERGE} ${OPTIONS} -o ${OUTPUT} ${SOURCE_DIR}/portion1.itc ${SOURCE_DIR}/portion2.itc
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message(STATUS "tandemo-merge ${OPTIONS}: ${out}${err}")
 if(NOT rc EQUAL 0)

@@ -14,5 +14,5 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
   echo "No display (DISPLAY and WAYLAND_DISPLAY are unset), so the window cannot open;"
   echo "running the example merge with tandemo-merge instead."
 fi
-build/src/cli/tandemo-merge --compensate --update-header examples/portion1.itc examples/portion2.itc "$out"
+build/src/cli/tandemo-merge --compensate --update-header -o "$out" examples/portion1.itc examples/portion2.itc
 echo "The merged file is $(pwd)/$out"

@@ -15,6 +15,7 @@ PACKAGES=(
   dpkg-dev file
   clang-tidy clang-format
   lintian appstream desktop-file-utils man-db
+  attr acl
 )
 
 missing=()

@@ -1,8 +1,10 @@
 // The output file is built in a scratch file beside it and then renamed over it
 // in one step, so a failed merge leaves the output byte for byte as it was and a
-// reader never sees half a file.
+// reader never sees half a file. Every system call of this lives in
+// atomic_output.cpp, so that another platform needs only its own version of it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -17,17 +19,22 @@ class AtomicOutput {
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
 
-  // Creates a uniquely named scratch file, exclusively and without following
-  // links, in the folder of the file the output path finally names (a symbolic
-  // link at the output path is followed, so the link stays and its target is replaced).
-  std::optional<MergeError> Begin(const std::string& outputPath);
+  // Finds the file the output path names, from an open handle of its folder, and
+  // creates a uniquely named scratch file there, private (mode 0600) while it is
+  // written. A symbolic link at the output path is followed only where the system
+  // would follow it: in a sticky folder that anyone may write to, only a link of
+  // the runner's own or of the folder's owner. An existing file whose owner or
+  // group the runner cannot keep (another user's file) is refused unless `force`.
+  // Scratch files left by merges that were killed are removed first.
+  std::optional<MergeError> Begin(const std::string& outputPath, bool force = false);
 
   int fd() const { return fd_; }
-  const std::string& scratchPath() const { return scratch_; }
-  const std::string& targetPath() const { return target_; }
+  // Where the scratch file is, for messages and tests.
+  std::string scratchPath() const;
 
-  // Flushes the scratch file to disk, gives it the replaced file's permission
-  // bits and renames it over the target.
+  // Flushes the scratch file to disk; gives it the replaced file's owner, group,
+  // permission bits, access control list and user attributes (a new file: the
+  // mode a new file gets here); renames it over the target.
   std::optional<MergeError> Commit();
 
   // Removes the scratch file now; Commit() is no longer possible.
@@ -35,21 +42,35 @@ class AtomicOutput {
 
  private:
   MergeError Fail(int err, std::string what) const;
+  std::optional<MergeError> FindTarget(const std::string& outputPath);
+  std::optional<MergeError> ExamineTarget(bool force);
+  std::optional<MergeError> GiveTargetsRights();
+  std::string TargetShown() const;
 
-  int fd_ = -1;
-  std::string scratch_;
-  std::string target_;
+  int dirFd_ = -1;        // the folder the target is in
+  std::string dirShown_;  // that folder's path, for messages
+  std::string name_;      // the target's name in it
+  int fd_ = -1;           // the scratch file, open for writing
+  std::string scratchName_;
+  std::string folderDefaultList_;  // the folder's default access list, for a new file
+  int targetFd_ = -1;     // the file to be replaced, when there is one
   bool targetExists_ = false;
-  unsigned targetMode_ = 0;
+  bool keepOwner_ = false;
+  bool force_ = false;
+  // The replaced file as examined; plain integers keep this header free of system types.
+  std::uint32_t targetUid_ = 0;
+  std::uint32_t targetGid_ = 0;
+  std::uint32_t targetMode_ = 0;
+  std::uint64_t targetDev_ = 0;
+  std::uint64_t targetIno_ = 0;
 };
 
 // Removes the scratch file of a merge under way, if any. Async-signal-safe: a
-// front end calls it from its SIGINT/SIGTERM handler so an interrupted merge
-// leaves nothing behind.
+// front end calls it from its handlers of terminating signals.
 void RemovePendingScratchFile() noexcept;
 
-// The path a chain of symbolic links at `path` finally names; `path` itself
-// when it is no link. False with errno set for a loop.
-bool ResolveLinks(const std::string& path, std::string& resolved);
+// True once the last output begun has been renamed into place: from then on the
+// merge has succeeded whatever happens to the process. Async-signal-safe.
+bool OutputReplaced() noexcept;
 
 }  // namespace tandemo

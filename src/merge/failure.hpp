@@ -17,6 +17,7 @@ enum class Failure : std::uint8_t { None, Overflow, Subscript, TypeMismatch };
 // of inputs that cannot be merged, and a cancelled merge, have numbers of their own.
 enum class ErrorCode : int {
   Overflow = 6,
+  OutOfMemory = 7,
   Subscript = 9,
   TypeMismatch = 13,
   BadFileName = 52,
@@ -35,6 +36,8 @@ enum class ErrorCode : int {
   OutputIsInput = 1007,
   InputChanged = 1008,
   Cancelled = 1009,
+  LineTooLong = 1010,
+  FileTooLarge = 1011,
 };
 
 std::string_view Description(ErrorCode code);
@@ -63,8 +66,15 @@ struct MergeError {
   std::string Title() const;
 };
 
-// A text quoted for a message, cut short when it is long.
+// A text quoted for a message, cut short when it is long; bytes that are not
+// printable are shown escaped (\x00, \x1b), so file content cannot cut a message
+// off, split it or steer the terminal.
 std::string Quoted(std::string_view text);
+// A path quoted whole for a message, escaped likewise.
+std::string QuotedPath(std::string_view path);
+// The text with every byte that is not printable escaped as \xNN; valid UTF-8
+// passes as it is. With `keepNewlines`, LF stays (messages of several lines).
+std::string Printable(std::string_view text, bool keepNewlines = false);
 
 // A file that cannot be opened: "File not found (53): second file: "/x.itc" cannot be opened: ..."
 MergeError OpenFailure(FilePlace place, const std::string& path, int err);

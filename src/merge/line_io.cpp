@@ -40,23 +40,29 @@ void LineReader::Attach(int fd) {
   capacity_ = kChunk;
   base_ = 0;
   begin_ = end_ = 0;
+  cr_ = lf_ = Scan{};
 }
 
 bool LineReader::Fill() {
   if (eof_ || error_) return false;
   if (begin_ > 0) {  // keep the unread part, at the front
     std::memmove(buf_.get(), buf_.get() + begin_, end_ - begin_);
+    for (Scan* scan : {&cr_, &lf_}) {
+      if (scan->at < begin_) scan->at = scan->limit = begin_;  // passed: nothing known
+      scan->at -= begin_;
+      scan->limit -= begin_;
+    }
     base_ += begin_;
     end_ -= begin_;
     begin_ = 0;
   }
-  if (capacity_ - end_ < kChunk / 2) {  // a long line: grow
-    std::unique_ptr<char[]> bigger(new char[capacity_ + kChunk]);
-    std::memcpy(bigger.get(), buf_.get(), end_);
-    buf_ = std::move(bigger);
-    capacity_ += kChunk;
+  if (capacity_ - end_ < kChunk / 2) {  // a long line: double, so copying stays linear
+    const std::size_t bigger = capacity_ * 2;
+    std::unique_ptr<char[]> grown(new char[bigger]);
+    std::memcpy(grown.get(), buf_.get(), end_);
+    buf_ = std::move(grown);
+    capacity_ = bigger;
   }
-  endsKnown_ = false;  // positions move and new bytes arrive
   for (;;) {
     ssize_t n = ::read(fd_, buf_.get() + end_, capacity_ - end_);
     if (n > 0) {
@@ -65,6 +71,14 @@ bool LineReader::Fill() {
     }
     if (n == 0) {
       eof_ = true;
+      // A DOS end-of-file byte as the last byte ends the file; it is no character of it.
+      if (end_ > begin_ && buf_[end_ - 1] == '\x1a') {
+        --end_;
+        for (Scan* scan : {&cr_, &lf_}) {
+          if (scan->at > end_) scan->at = end_;
+          if (scan->limit > end_) scan->limit = end_;
+        }
+      }
       return false;
     }
     if (errno != EINTR) {
@@ -74,33 +88,60 @@ bool LineReader::Fill() {
   }
 }
 
-std::size_t LineReader::FindLineEnd(std::size_t from) {
-  // Each of the two searches runs ahead once and is remembered, so a file that
-  // holds only one kind of line end is not searched again for the other at every line.
-  const char* base = buf_.get();
-  if (!endsKnown_ || cr_ < from) {
-    const void* p = std::memchr(base + from, '\r', end_ - from);
-    cr_ = p ? static_cast<std::size_t>(static_cast<const char*>(p) - base) : end_;
+std::size_t LineReader::Find(Scan& scan, char c) {
+  // Each search resumes where the last one for the same byte stopped, so no byte
+  // is searched twice however many reads a long line takes.
+  if (scan.at < begin_) scan.at = scan.limit = begin_;
+  if (scan.at == scan.limit && scan.limit < end_) {
+    const char* base = buf_.get();
+    const void* p = std::memchr(base + scan.limit, c, end_ - scan.limit);
+    scan.at = p ? static_cast<std::size_t>(static_cast<const char*>(p) - base) : end_;
+    scan.limit = p ? scan.at + 1 : end_;
   }
-  if (!endsKnown_ || lf_ < from) {
-    const void* p = std::memchr(base + from, '\n', end_ - from);
-    lf_ = p ? static_cast<std::size_t>(static_cast<const char*>(p) - base) : end_;
+  return scan.at < scan.limit ? scan.at : end_;
+}
+
+std::size_t LineReader::FindLineEnd() {
+  const std::size_t cr = Find(cr_, '\r');
+  const std::size_t lf = Find(lf_, '\n');
+  return cr < lf ? cr : lf;
+}
+
+bool LineReader::SkipByteOrderMark() {
+  bomChecked_ = true;
+  if (base_ + begin_ != 0) return true;
+  while (end_ - begin_ < 3 && Fill()) {
   }
-  endsKnown_ = true;
-  return cr_ < lf_ ? cr_ : lf_;
+  if (error_) return false;
+  if (end_ - begin_ >= 3 && std::memcmp(buf_.get() + begin_, "\xef\xbb\xbf", 3) == 0) begin_ += 3;
+  return true;
 }
 
 LineReader::Status LineReader::Next(std::string_view& line) {
+  if (!bomChecked_ && !SkipByteOrderMark()) return Status::Error;
   for (;;) {
-    const std::size_t i = FindLineEnd(begin_);
+    const std::size_t i = FindLineEnd();
     if (i == end_) {  // no line end buffered: read more, or the last line has none
+      // One byte more than the limit may yet be a final end-of-file byte.
+      if (end_ - begin_ > kMaxLineBytes + 1) {
+        error_ = EMSGSIZE;
+        return Status::Error;
+      }
       if (Fill()) continue;
       if (error_) return Status::Error;
       if (begin_ == end_) return Status::End;
+      if (end_ - begin_ > kMaxLineBytes) {
+        error_ = EMSGSIZE;
+        return Status::Error;
+      }
       line = std::string_view(buf_.get() + begin_, end_ - begin_);
       begin_ = end_;
       ++lineNumber_;
       return Status::Line;
+    }
+    if (i - begin_ > kMaxLineBytes) {
+      error_ = EMSGSIZE;
+      return Status::Error;
     }
     const char c = buf_[i];
     // A CR at the very end of what is buffered may be the first half of CR LF.
@@ -125,7 +166,8 @@ bool LineReader::SeekTo(std::uint64_t offset) {
   base_ = offset;
   begin_ = end_ = 0;
   eof_ = false;
-  endsKnown_ = false;
+  bomChecked_ = false;
+  cr_ = lf_ = Scan{};
   return true;
 }
 

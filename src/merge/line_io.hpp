@@ -12,6 +12,11 @@
 
 namespace tandemo {
 
+// Bytes in the longest line the reader returns: 1 MiB, far more than any line of
+// ITC data holds; a longer line fails at once with error() EMSGSIZE, so a file
+// that is no ITC data (a NUL-filled image, say) is neither read whole nor held.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
+
 class LineReader {
  public:
   enum class Status { Line, End, Error };
@@ -27,7 +32,10 @@ class LineReader {
   void Attach(int fd);
 
   // The next line, without its line end. The view stays valid until the next call.
-  // End comes once no character is left; the last line needs no line end.
+  // End comes once no character is left; the last line needs no line end. A UTF-8
+  // byte order mark at the very start of the file and an end-of-file byte (0x1A)
+  // as its very last byte are not data; anywhere else they are ordinary bytes.
+  // Time is proportional to the bytes read, however long a line is.
   Status Next(std::string_view& line);
 
   long long LineNumber() const { return lineNumber_; }  // of the line returned last
@@ -37,15 +45,26 @@ class LineReader {
   bool SeekTo(std::uint64_t offset);
   // The file's size, or 0 when it cannot be told.
   std::uint64_t Size() const;
+  // The errno of a failed read; EMSGSIZE for a line longer than kMaxLineBytes.
   int error() const { return error_; }
 
  private:
+  // Where the next CR (or LF) lies: `at` < `limit` is its position; `at` == `limit`
+  // means there is none before `limit`, so a later search resumes there.
+  struct Scan {
+    std::size_t at = 0;
+    std::size_t limit = 0;
+  };
+
   bool Fill();  // reads more; false at the end of the file or on an error
-  std::size_t FindLineEnd(std::size_t from);  // first CR or LF at or after `from`, else end_
+  std::size_t FindLineEnd();  // first CR or LF at or after begin_, else end_
+  std::size_t Find(Scan& scan, char c);
+  bool SkipByteOrderMark();  // false on a read error
 
   int fd_ = -1;
   bool owned_ = false;
   bool eof_ = false;
+  bool bomChecked_ = false;
   int error_ = 0;
   long long lineNumber_ = 0;
   // Not zero-filled: only bytes read from the file are ever looked at.
@@ -54,9 +73,8 @@ class LineReader {
   std::uint64_t base_ = 0;  // file offset of buf_[0]
   std::size_t begin_ = 0;  // first unread byte
   std::size_t end_ = 0;    // one past the last byte read from the file
-  bool endsKnown_ = false;  // cr_ and lf_ hold the next CR and LF at or after begin_
-  std::size_t cr_ = 0;
-  std::size_t lf_ = 0;
+  Scan cr_;
+  Scan lf_;
 };
 
 class LineWriter {

@@ -218,7 +218,7 @@ MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection)
   }
 
   AtomicOutput output;
-  if (auto err = output.Begin(request.output)) {
+  if (auto err = output.Begin(request.output, options.force)) {
     outcome.error = std::move(err);
     return outcome;
   }
@@ -289,7 +289,7 @@ MergeOutcome RunMerge(const std::string& first, const std::string& second,
 
 std::string Describe(const MergeSummary& summary) {
   std::string text = "Wrote " + std::to_string(summary.linesWritten) + " lines to " +
-                     Quoted(summary.output) + ": ";
+                     QuotedPath(summary.output) + ": ";
   long long injections = summary.InjectionsAppended();
   text += std::to_string(injections) + (injections == 1 ? " injection" : " injections") +
           " appended";

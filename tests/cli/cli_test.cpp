@@ -1,7 +1,9 @@
 // tandemo-merge as a script runs it: exit status, standard output and error, the
 // output file, and the folder it lives in.
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -40,9 +44,16 @@ struct Launch {
   std::string outPath, errPath;
 };
 
-// Starts tandemo-merge with its output streams in files; as user "nobody" when asked,
-// so that permission bits count even for a test run as root.
-Launch Start(const TempDir& io, const std::vector<std::string>& args, bool unprivileged = false) {
+// How the child that runs tandemo-merge is set up.
+struct Child {
+  bool unprivileged = false;  // as user "nobody", so that permission bits count even for root
+  rlim_t fileSizeLimit = RLIM_INFINITY;  // as `ulimit -f` sets it
+  int stdoutFd = -1;  // standard output to this descriptor instead of a file
+  rlim_t addressSpaceLimit = RLIM_INFINITY;  // as `ulimit -v` sets it
+};
+
+// Starts tandemo-merge with its output streams in files (no core file, whatever the signal).
+Launch Start(const TempDir& io, const std::vector<std::string>& args, const Child& child = {}) {
   Launch l{-1, io / "stdout", io / "stderr"};
   std::vector<std::string> all = {TANDEMO_MERGE_PATH};
   all.insert(all.end(), args.begin(), args.end());
@@ -51,11 +62,22 @@ Launch Start(const TempDir& io, const std::vector<std::string>& args, bool unpri
   argv.push_back(nullptr);
   l.pid = ::fork();
   if (l.pid == 0) {
-    int out = ::open(l.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int out = child.stdoutFd >= 0 ? child.stdoutFd : ::open(l.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     int err = ::open(l.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, SIG_DFL);
-    if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXCPU, SIGXFSZ})
+      std::signal(sig, SIG_DFL);
+    const struct rlimit noCore = {0, 0};
+    const struct rlimit fileSize = {child.fileSizeLimit, child.fileSizeLimit};
+    const struct rlimit addressSpace = {child.addressSpaceLimit, child.addressSpaceLimit};
+    if (::setrlimit(RLIMIT_CORE, &noCore) != 0 || ::setrlimit(RLIMIT_FSIZE, &fileSize) != 0 ||
+        ::setrlimit(RLIMIT_AS, &addressSpace) != 0) {
+      ::_exit(126);
+    }
+    if (child.unprivileged && ::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(126);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -73,9 +95,9 @@ Result Finish(const Launch& l) {
   return r;
 }
 
-Result RunMerge(const std::vector<std::string>& args, bool unprivileged = false) {
+Result RunMerge(const std::vector<std::string>& args, const Child& child = {}) {
   TempDir io;
-  return Finish(Start(io, args, unprivileged));
+  return Finish(Start(io, args, child));
 }
 
 std::string InDir(std::string text, const std::string& dir) {
@@ -90,7 +112,7 @@ TEST(CliTest, MergesAndSaysWhatItWrote) {
   TempDir dir;
   tandemo::test::WriteFile(dir / "first.itc", kFirst);
   tandemo::test::WriteFile(dir / "second.itc", kSecond);
-  Result r = RunMerge({dir / "first.itc", dir / "second.itc", dir / "out.itc"});
+  Result r = RunMerge({"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.out, "Wrote 6 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 1).\n");
   EXPECT_EQ(tandemo::test::ReadFile(dir / "out.itc"), kFirst + Text({"@1,x", "3.00,6.0"}));
@@ -102,7 +124,7 @@ TEST(CliTest, CompensatesOnRequest) {
   tandemo::test::WriteFile(dir / "first.itc", kFirst);
   tandemo::test::WriteFile(dir / "second.itc", kSecond);
   // The baseline 5.0 lies 3 above the first file's last DP 2.0.
-  Result r = RunMerge({"--compensate", dir / "first.itc", dir / "second.itc", dir / "out.itc"});
+  Result r = RunMerge({"--compensate", "--output=" + (dir / "out.itc"), dir / "first.itc", dir / "second.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.out,
             "Wrote 6 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 1), DP offset 3.\n");
@@ -118,7 +140,7 @@ TEST(CliTest, DoubleDashEndsTheOptions) {
   {
     std::filesystem::path cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    r = RunMerge({"--", "-first.itc", "second.itc", "out.itc"});
+    r = RunMerge({"-o", "out.itc", "--", "-first.itc", "second.itc"});
     std::filesystem::current_path(cwd);
   }
   ASSERT_TRUE(r.exited && r.status == 0) << r;
@@ -158,21 +180,38 @@ TEST_P(CliUsageTest, ExitsWithTwoAndWritesNothing) {
   EXPECT_EQ(r.status, 2) << r;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "tandemo-merge: " + GetParam().complaint +
-                       "\nUsage: tandemo-merge [OPTION]... FIRST SECOND [THIRD]... OUTPUT\n"
+                       "\nUsage: tandemo-merge [OPTION]... -o OUTPUT FIRST SECOND [THIRD]...\n"
                        "Try 'tandemo-merge --help' for more information.\n");
+  // Nothing written, and no operand taken for an output.
   EXPECT_EQ(tandemo::test::ListDir(dir.path()), (std::vector<std::string>{"a.itc", "b.itc"}));
+  EXPECT_EQ(tandemo::test::ReadFile(dir / "a.itc"), kFirst);
+  EXPECT_EQ(tandemo::test::ReadFile(dir / "b.itc"), kSecond);
 }
+
+const char kNoOutput[] = "no output file named: name it with -o OUTPUT (every operand is an input)";
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, CliUsageTest,
-    testing::Values(UsageCase{"NoOperands", {}, "missing file operand"},
-                    UsageCase{"OneOperand", {"{dir}/a.itc"}, "missing file operand"},
-                    UsageCase{"TwoOperands", {"{dir}/a.itc", "{dir}/b.itc"}, "missing file operand"},
-                    UsageCase{"OnlyOptions", {"--compensate"}, "missing file operand"},
-                    UsageCase{"UnknownLongOption", {"--bogus", "{dir}/a.itc", "{dir}/b.itc", "{dir}/o.itc"},
-                              "unknown option '--bogus'"},
-                    UsageCase{"UnknownShortOption", {"{dir}/a.itc", "-x", "{dir}/b.itc", "{dir}/o.itc"},
-                              "unknown option '-x'"}),
+    testing::Values(
+        UsageCase{"NoOperands", {}, "missing file operands"},
+        UsageCase{"OnlyOptions", {"--compensate"}, "missing file operands"},
+        UsageCase{"TwoInputsNoOutput", {"{dir}/a.itc", "{dir}/b.itc"}, kNoOutput},
+        // The old form, whose last operand was the output: it would replace the last portion.
+        UsageCase{"TrailingOperandIsNoOutput", {"--compensate", "{dir}/a.itc", "{dir}/a.itc", "{dir}/b.itc"}, kNoOutput},
+        UsageCase{"OneInput", {"-o", "{dir}/o.itc", "{dir}/a.itc"},
+                  "two or more input files are needed, the first and the second portion"},
+        UsageCase{"OutputNamedTwice", {"-o", "{dir}/o.itc", "--output={dir}/p.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  "the output is named twice (-o)"},
+        UsageCase{"OutputOptionLast", {"{dir}/a.itc", "{dir}/b.itc", "-o"}, "option '-o' needs the output file name"},
+        UsageCase{"LongOutputOptionLast", {"{dir}/a.itc", "{dir}/b.itc", "--output"},
+                  "option '--output' needs the output file name"},
+        UsageCase{"EmptyOutput", {"-o", "", "{dir}/a.itc", "{dir}/b.itc"}, "the output file name is empty"},
+        UsageCase{"EmptyLongOutput", {"--output=", "{dir}/a.itc", "{dir}/b.itc"}, "the output file name is empty"},
+        UsageCase{"EmptyInput", {"-o", "{dir}/o.itc", "{dir}/a.itc", ""}, "an input file name is empty"},
+        UsageCase{"UnknownLongOption", {"--bogus", "{dir}/a.itc", "{dir}/b.itc", "-o", "{dir}/o.itc"},
+                  "unknown option '--bogus'"},
+        UsageCase{"UnknownShortOption", {"{dir}/a.itc", "-x", "{dir}/b.itc", "-o", "{dir}/o.itc"},
+                  "unknown option '-x'"}),
     [](const testing::TestParamInfo<UsageCase>& p) { return p.param.name; });
 
 // Each failure kind: exit 1, its message on standard error, the output as it was
@@ -214,9 +253,9 @@ TEST_P(CliFailureTest, ExitsWithOneAndLeavesTheOutput) {
   const FileState before = FileState::Of(output);
   const std::vector<std::string> listing = tandemo::test::ListDir(dir.path());
 
-  std::vector<std::string> args = {first, second, output};
+  std::vector<std::string> args = {first, second, "--output", output};
   if (c.compensate) args.insert(args.begin(), "--compensate");
-  Result r = RunMerge(args, c.setup == Setup::FirstUnreadable);
+  Result r = RunMerge(args, Child{c.setup == Setup::FirstUnreadable});
   // 126: the user could not be changed; 127: that user may not run the program
   // (a build folder under a private home, for instance).
   if (c.setup == Setup::FirstUnreadable && r.exited && (r.status == 126 || r.status == 127)) {
@@ -283,7 +322,7 @@ TEST_P(CliInterruptTest, RemovesItsScratchFile) {
   const FileState before = FileState::Of(dir / "out.itc");
   const std::vector<std::string> listing = tandemo::test::ListDir(dir.path());
 
-  Launch l = Start(io, {dir / "first.itc", dir / "second.fifo", dir / "out.itc"});
+  Launch l = Start(io, {"-o", dir / "out.itc", dir / "first.itc", dir / "second.fifo"});
   ASSERT_GT(l.pid, 0);
   auto alive = [&] { return ::waitpid(l.pid, nullptr, WNOHANG) == 0; };
   int fd = -1;
@@ -304,16 +343,264 @@ TEST_P(CliInterruptTest, RemovesItsScratchFile) {
   ::close(fd);
   EXPECT_FALSE(r.exited) << r;
   EXPECT_EQ(r.status, GetParam());
-  EXPECT_EQ(tandemo::test::ListDir(dir.path()), listing);
   EXPECT_EQ(FileState::Of(dir / "out.itc"), before);
+  if (GetParam() == SIGKILL) {
+    // Nothing can catch it: the scratch file stays, until the next merge into the folder.
+    EXPECT_EQ(tandemo::test::ListDir(dir.path()).size(), listing.size() + 1);
+    tandemo::test::WriteFile(dir / "second.itc", kSecond);
+    Result next = RunMerge({"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"});
+    EXPECT_TRUE(next.exited && next.status == 0) << next;
+    std::filesystem::remove(dir / "second.itc");
+  }
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), listing);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest, testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const testing::TestParamInfo<int>& p) {
-                           return p.param == SIGINT ? std::string("SIGINT")
-                                  : p.param == SIGTERM ? std::string("SIGTERM")
-                                                       : std::string("SIGHUP");
-                         });
+// Every signal that ends a process by default and can be caught; and SIGKILL, which cannot.
+INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest,
+                         testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE,
+                                         SIGXCPU, SIGKILL),
+                         [](const testing::TestParamInfo<int>& p) { return std::string(sigabbrev_np(p.param)); });
+
+// Once the output is replaced the merge has succeeded: a signal that arrives while
+// the summary is being written changes nothing. Standard output is a pipe the test
+// has filled, so tandemo-merge waits in its write after the rename.
+class CliAfterReplaceTest : public testing::TestWithParam<int> {};
+
+TEST_P(CliAfterReplaceTest, ExitsWithZero) {
+  std::signal(SIGPIPE, SIG_IGN);
+  TempDir dir, io;
+  tandemo::test::WriteFile(dir / "first.itc", kFirst);
+  tandemo::test::WriteFile(dir / "second.itc", kSecond);
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);  // the merge gets the writing end only
+  ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+  ASSERT_EQ(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+  const std::string block(4096, 'x');
+  while (::write(fds[1], block.data(), block.size()) > 0) {
+  }
+  ASSERT_EQ(errno, EAGAIN);
+  ASSERT_EQ(::fcntl(fds[1], F_SETFL, 0), 0);  // the merge's writes block
+
+  Launch l = Start(io, {"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, Child{false, RLIM_INFINITY, fds[1]});
+  ::close(fds[1]);
+  ASSERT_GT(l.pid, 0);
+  const std::string merged = kFirst + Text({"@1,x", "3.00,6.0"});
+  for (int waited = 0; tandemo::test::ReadFile(dir / "out.itc") != merged && waited < 10000; ++waited) ::usleep(1000);
+  ASSERT_EQ(tandemo::test::ReadFile(dir / "out.itc"), merged);
+  ASSERT_EQ(::kill(l.pid, GetParam()), 0);
+  ::usleep(20000);
+  ::close(fds[0]);  // the reader goes: the blocked write ends
+  Result r = Finish(l);
+  EXPECT_TRUE(r.exited) << r;
+  EXPECT_EQ(r.status, 0) << r;
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliAfterReplaceTest, testing::Values(SIGTERM, SIGINT, SIGPIPE),
+                         [](const testing::TestParamInfo<int>& p) { return std::string(sigabbrev_np(p.param)); });
+
+// The ways an attacker or a careless user tried to make tandemo-merge write where
+// it should not, lose data or garble the terminal: each case stages its folder,
+// then checks the exit status, both output streams and what the folder holds after.
+struct Staged {
+  std::vector<std::string> args;
+  Child child;
+};
+
+struct HardeningCase {
+  std::string name;
+  bool needsRoot;  // the case gives files or links to another user
+  std::function<Staged(const TempDir&)> stage;
+  int status;
+  std::string out;  // "{dir}" stands for the test's folder
+  std::string err;
+  std::function<void(const TempDir&)> check;  // what the folder holds after
+};
+std::ostream& operator<<(std::ostream& os, const HardeningCase& c) { return os << c.name; }
+
+class CliHardeningTest : public testing::TestWithParam<HardeningCase> {};
+
+TEST_P(CliHardeningTest, RefusesOrWritesAsItShould) {
+  const HardeningCase& c = GetParam();
+  if (c.needsRoot && ::geteuid() != 0) GTEST_SKIP() << "staging files of another user needs root";
+  TempDir dir;
+  tandemo::test::WriteFile(dir / "first.itc", kFirst);
+  tandemo::test::WriteFile(dir / "second.itc", kSecond);
+  const Staged staged = c.stage(dir);
+  Result r = RunMerge(staged.args, staged.child);
+  if (staged.child.unprivileged && r.exited && (r.status == 126 || r.status == 127)) {
+    GTEST_SKIP() << "cannot run tandemo-merge as an unprivileged user here";
+  }
+  ASSERT_TRUE(r.exited) << r;
+  EXPECT_EQ(r.status, c.status) << r;
+  EXPECT_EQ(r.out, InDir(c.out, dir.path()));
+  EXPECT_EQ(r.err, InDir(c.err, dir.path()));
+  c.check(dir);
+}
+
+const std::string kMergedPair = kFirst + Text({"@1,x", "3.00,6.0"});
+// kFirst has no header of the usual form: a merge of it goes ahead with this note.
+const char kNotComparedNote[] =
+    "tandemo-merge: not compared: target temperature, concentrations and cell volume: the first file's "
+    "header is not of the usual form (its second line is not \"$\" and a whole number)\n";
+
+// The folder holds exactly these names; no scratch file was left.
+void ExpectNames(const TempDir& dir, std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), names);
+}
+
+// Folders of 200 characters until one name makes the path 4095 characters long,
+// the longest the system opens (PATH_MAX 4096 counts the closing NUL).
+std::string LongestOutputPath(const TempDir& dir) {
+  std::string folder = dir / "long";
+  EXPECT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  while (PATH_MAX - 1 - folder.size() > 1 + 255) {
+    folder += "/" + std::string(200, 'd');
+    EXPECT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  }
+  return folder + "/" + std::string(PATH_MAX - 1 - folder.size() - 1, 'o');
+}
+
+const HardeningCase kHardeningCases[] = {
+    {"LinkOfAnotherUserInSharedFolder", true,
+     [](const TempDir& dir) {
+       EXPECT_EQ(::mkdir((dir / "pub").c_str(), 01777), 0);
+       EXPECT_EQ(::chmod((dir / "pub").c_str(), 01777), 0);
+       tandemo::test::WriteFile(dir / "notes.cfg", "mine\r\n");
+       EXPECT_EQ(::symlink("../notes.cfg", (dir / "pub/merged.itc").c_str()), 0);
+       EXPECT_EQ(::lchown((dir / "pub/merged.itc").c_str(), 65534, 65534), 0);
+       return Staged{{"-o", dir / "pub/merged.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     1, "",
+     "tandemo-merge: Permission denied (70): output file: \"{dir}/pub/merged.itc\" is a symbolic link of user "
+     "nobody in a shared folder (sticky, anyone may write to it); it is not followed, as the system would not "
+     "follow it either: remove it or name another output\n",
+     [](const TempDir& dir) {
+       EXPECT_EQ(tandemo::test::ReadFile(dir / "notes.cfg"), "mine\r\n");
+       EXPECT_EQ(tandemo::test::ListDir(dir / "pub"), std::vector<std::string>{"merged.itc"});
+     }},
+    {"OwnLinkInSharedFolderIsFollowed", false,
+     [](const TempDir& dir) {
+       EXPECT_EQ(::mkdir((dir / "pub").c_str(), 01777), 0);
+       EXPECT_EQ(::chmod((dir / "pub").c_str(), 01777), 0);
+       tandemo::test::WriteFile(dir / "notes.itc", "old\r\n");
+       EXPECT_EQ(::symlink("../notes.itc", (dir / "pub/merged.itc").c_str()), 0);
+       return Staged{{"-o", dir / "pub/merged.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     0, "Wrote 6 lines to \"{dir}/pub/merged.itc\": 1 injection appended (numbered 1).\n", kNotComparedNote,
+     [](const TempDir& dir) {
+       EXPECT_EQ(tandemo::test::ReadFile(dir / "notes.itc"), kMergedPair);
+       EXPECT_EQ(tandemo::test::ListDir(dir / "pub"), std::vector<std::string>{"merged.itc"});
+     }},
+    {"FileOfAnotherUser", true,
+     [](const TempDir& dir) {
+       EXPECT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+       tandemo::test::WriteFile(dir / "out.itc", "root's\r\n");
+       EXPECT_EQ(::chmod((dir / "out.itc").c_str(), 0666), 0);
+       return Staged{{"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, Child{true}};
+     },
+     1, "",
+     "tandemo-merge: Permission denied (70): output file: \"{dir}/out.itc\" belongs to user root and group root; "
+     "a file written in its place would belong to you instead, which could open it to others: nothing was "
+     "written (--force replaces it all the same)\n",
+     [](const TempDir& dir) {
+       EXPECT_EQ(tandemo::test::ReadFile(dir / "out.itc"), "root's\r\n");
+       ExpectNames(dir, {"first.itc", "out.itc", "second.itc"});
+     }},
+    {"FileSizeLimit", false,
+     [](const TempDir& dir) {
+       tandemo::test::WriteFile(dir / "out.itc", "old\r\n");
+       std::vector<std::string> lines = {"$ITC", "@0"};
+       for (int i = 1; i <= 600; ++i) lines.push_back(std::to_string(i) + ".0,1.0");  // about 6 KB
+       tandemo::test::WriteFile(dir / "first.itc", Text(lines));
+       return Staged{{"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"},
+                     Child{false, 4096}};  // `ulimit -f 8` (8 blocks of 512 bytes)
+     },
+     1, "", "tandemo-merge: File too large (1011): output file: the result could not be written: File too large\n",
+     [](const TempDir& dir) {
+       EXPECT_EQ(tandemo::test::ReadFile(dir / "out.itc"), "old\r\n");
+       ExpectNames(dir, {"first.itc", "out.itc", "second.itc"});
+     }},
+    {"ControlBytesInTheOutputName", false,
+     [](const TempDir& dir) {
+       return Staged{{"-o", dir / "a\x1b[2Jb\nc.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     0, "Wrote 6 lines to \"{dir}/a\\x1b[2Jb\\x0ac.itc\": 1 injection appended (numbered 1).\n", kNotComparedNote,
+     [](const TempDir& dir) { EXPECT_EQ(tandemo::test::ReadFile(dir / "a\x1b[2Jb\nc.itc"), kMergedPair); }},
+    {"ControlBytesInAMissingInputName", false,
+     [](const TempDir& dir) {
+       return Staged{{"-o", dir / "out.itc", dir / "x\a\x1b]0;title\x07.itc", dir / "second.itc"}, {}};
+     },
+     1, "",
+     "tandemo-merge: File not found (53): first file: \"{dir}/x\\x07\\x1b]0;title\\x07.itc\" cannot be opened: No "
+     "such file or directory\n",
+     [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
+    {"NulByteInAField", false,
+     [](const TempDir& dir) {
+       tandemo::test::WriteFile(dir / "second.itc", Text({"@0", "1,1", "@1,x", "2,2", std::string("3,a\0b", 5)}));
+       return Staged{{"--compensate", "-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     1, "",
+     "tandemo-merge: Type mismatch (13): second file, line 5: the DP field \"a\\x00b\" is not a number\n",
+     [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
+    {"LineLongerThanOneMebibyte", false,
+     [](const TempDir& dir) {
+       // 1048577 bytes: one more than the longest line read.
+       tandemo::test::WriteFile(dir / "second.itc", "@0\r\n" + std::string(1048577, '\0') + "\r\n@1,x\r\n2,2\r\n");
+       return Staged{{"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, {}};
+     },
+     1, "",
+     "tandemo-merge: Line too long (1010): second file, line 2: the line is longer than 1 MiB (1048576 bytes), "
+     "far longer than any line of ITC data; is it an ITC data file?\n",
+     [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliHardeningTest, testing::ValuesIn(kHardeningCases),
+                         [](const testing::TestParamInfo<HardeningCase>& p) { return p.param.name; });
+
+// Out of memory is a failure like any other: its code and message, exit 1, nothing
+// left behind. The address space is limited to the least in which tandemo-merge
+// starts at all; lines of 1 MiB then need more than is left.
+TEST(CliOutOfMemoryTest, IsReportedAndLeavesNothing) {
+  TempDir dir;
+  std::string first = "$ITC\r\n@0\r\n";
+  for (int i = 1; i <= 8; ++i) {
+    const std::string head = std::to_string(i) + ".0,1.";
+    first += head + std::string((std::size_t{1} << 20) - head.size(), '0') + "\r\n";  // 1 MiB, the longest line
+  }
+  tandemo::test::WriteFile(dir / "first.itc", first);
+  tandemo::test::WriteFile(dir / "second.itc", kSecond);
+  rlim_t least = 0;
+  for (rlim_t mib = 4; mib <= 64 && least == 0; mib += 2) {
+    Result version = RunMerge({"--version"}, Child{false, RLIM_INFINITY, -1, mib << 20});
+    if (version.exited && version.status == 0) least = mib << 20;
+  }
+  if (least == 0) GTEST_SKIP() << "tandemo-merge does not start within 64 MiB of address space (a sanitizer build?)";
+  Result r = RunMerge({"--force", "-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"},
+                      Child{false, RLIM_INFINITY, -1, least});
+  if (r.exited && r.status == 0) GTEST_SKIP() << "the merge fit in the least address space tandemo-merge starts in";
+  ASSERT_TRUE(r.exited) << r;
+  EXPECT_EQ(r.status, 1) << r;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "tandemo-merge: Out of memory (7): the merge needed more memory than the system gave it; nothing was "
+            "written\n");
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
+}
+
+// The summary of the longest path names it whole, on one line.
+TEST(CliLongPathTest, SummaryNamesTheWholePath) {
+  TempDir dir;
+  tandemo::test::WriteFile(dir / "first.itc", kFirst);
+  tandemo::test::WriteFile(dir / "second.itc", kSecond);
+  const std::string output = LongestOutputPath(dir);
+  ASSERT_EQ(output.size(), static_cast<std::size_t>(PATH_MAX - 1));
+  Result r = RunMerge({"-o", output, dir / "first.itc", dir / "second.itc"});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  EXPECT_EQ(r.out, "Wrote 6 lines to \"" + output + "\": 1 injection appended (numbered 1).\n");
+  EXPECT_EQ(tandemo::test::ReadFile(output), kMergedPair);
+}
 
 }  // namespace
 
@@ -347,7 +634,7 @@ TEST(CliPortionsTest, RefusesFilesThatDifferAndListsEachDifference) {
     Pair p(Portion{}, second);
     if (outputExists) tandemo::test::WriteFile(p.out, "kept\r\n");
     const FileState before = FileState::Of(p.out);
-    Result r = RunMerge({p.first, p.second, p.out});
+    Result r = RunMerge({p.first, p.second, "-o", p.out});
     ASSERT_TRUE(r.exited && r.status == 1) << r;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err,
@@ -363,7 +650,7 @@ TEST(CliPortionsTest, RefusesFilesThatDifferAndListsEachDifference) {
 
 TEST(CliPortionsTest, ForceMergesThemAndSaysWhatDiffered) {
   Pair p(Portion{}, Later("30"));
-  Result r = RunMerge({"--force", p.first, p.second, p.out});
+  Result r = RunMerge({"--force", p.first, p.second, "-o", p.out});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   // 32 lines of the first file, then two markers with three data lines each.
   EXPECT_EQ(r.out, "Wrote 40 lines to \"" + p.out + "\": 2 injections appended (numbered 3 to 4).\n");
@@ -376,7 +663,7 @@ TEST(CliPortionsTest, NotesWhatItCouldNotCompare) {
   Portion second = Later("25");
   second.instrument = "% unnamed";
   Pair p(Portion{}, second);
-  Result r = RunMerge({p.first, p.second, p.out});
+  Result r = RunMerge({p.first, p.second, "-o", p.out});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.err,
             "tandemo-merge: not compared: instrument unit: the first file's header does not name it\n"
@@ -387,7 +674,7 @@ TEST(CliPortionsTest, UpdateHeaderAndThreePortions) {
   Pair p(Portion{}, Later("25.0"));
   const std::string third = p.dir / "third.itc";
   tandemo::test::WriteFile(third, Later("25").Text());
-  Result r = RunMerge({"--update-header", "--compensate", p.first, p.second, third, p.out});
+  Result r = RunMerge({"--update-header", "--compensate", "-o" + p.out, p.first, p.second, third});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   // 32 + 2 listed injection lines + 2 x 8 appended lines. The offsets: baseline 11.22
   // less the last DP 10.58 in 32-bit floats, then 11.22 less the compensated 10.64.
@@ -466,7 +753,7 @@ const GuardCase kGuardCases[] = {
        second.unit = "% VPITC07.01.002";
        Write(d + "/a.itc", First());
        Write(d + "/b.itc", second);
-       return {d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+       return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
      "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was written\n"
@@ -479,7 +766,7 @@ const GuardCase kGuardCases[] = {
        second.instrument = std::string(kNewest) + "10/29/2019 5:59:16 PM";
        Write(d + "/a.itc", first);
        Write(d + "/b.itc", second);
-       return {d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+       return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
      "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was written\n"
@@ -491,7 +778,7 @@ const GuardCase kGuardCases[] = {
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
        tandemo::test::WriteFile(d + "/b.itc", Text({"$ITC", "@0", "602.0,1", "@1,x", "602.4,1", "602.8,2"}));
-       return {d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+       return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
      "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was written\n"
@@ -500,7 +787,7 @@ const GuardCase kGuardCases[] = {
     {"SamePathTwiceForced",
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
-       return {"--force", d + "/a.itc", d + "/a.itc", d + "/out.itc"};
+       return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/a.itc"};
      },
      1,
      "tandemo-merge: Same run twice (1005): second file: \"{dir}/a.itc\" is the first file again (the same "
@@ -509,7 +796,7 @@ const GuardCase kGuardCases[] = {
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
        std::filesystem::create_symlink(d + "/a.itc", d + "/link.itc");
-       return {"--force", d + "/a.itc", d + "/link.itc", d + "/out.itc"};
+       return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/link.itc"};
      },
      1,
      "tandemo-merge: Same run twice (1005): second file: \"{dir}/link.itc\" is the first file again (the same "
@@ -518,7 +805,7 @@ const GuardCase kGuardCases[] = {
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
        Write(d + "/copy.itc", First());
-       return {"--force", d + "/a.itc", d + "/copy.itc", d + "/out.itc"};
+       return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/copy.itc"};
      },
      1,
      "tandemo-merge: Same run twice (1005): second file: \"{dir}/copy.itc\" is the first file again (the same "
@@ -527,7 +814,7 @@ const GuardCase kGuardCases[] = {
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
        Write(d + "/b.itc", Second());
-       return {d + "/a.itc", d + "/b.itc", d + "/a.itc", d + "/out.itc"};
+       return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc", d + "/a.itc"};
      },
      1,
      "tandemo-merge: Same run twice (1005): third file: \"{dir}/a.itc\" is the first file again (the same "
@@ -536,7 +823,7 @@ const GuardCase kGuardCases[] = {
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
        tandemo::test::WriteFile(d + "/note.itc", "Day 2: reload the syringe, 2 x 10 uL, then @ 25 C.\n");
-       return {"--force", d + "/a.itc", d + "/note.itc", d + "/out.itc"};
+       return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/note.itc"};
      },
      1,
      "tandemo-merge: No injection (1006): second file: no injection to append; is it an ITC data file? "
@@ -548,7 +835,7 @@ const GuardCase kGuardCases[] = {
        std::string png(kSignature, sizeof kSignature - 1);
        for (int i = 0; i < 5000; ++i) png += static_cast<char>((i * 37) % 251);
        tandemo::test::WriteFile(d + "/photo.itc", png);
-       return {d + "/a.itc", d + "/photo.itc", d + "/out.itc"};
+       return {"-o", d + "/out.itc", d + "/a.itc", d + "/photo.itc"};
      },
      1,
      "tandemo-merge: No injection (1006): second file: no injection to append; is it an ITC data file? "
@@ -557,7 +844,7 @@ const GuardCase kGuardCases[] = {
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
        Write(d + "/b.itc", Second());
-       return {d + "/a.itc", d + "/b.itc", d + "/a.itc"};
+       return {"-o", d + "/a.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
      "tandemo-merge: Output is an input (1007): output file: \"{dir}/a.itc\" is the first input file; nothing was "
@@ -568,7 +855,7 @@ const GuardCase kGuardCases[] = {
        Write(d + "/a.itc", First());
        Write(d + "/b.itc", Second());
        std::filesystem::create_symlink(d + "/b.itc", d + "/link.itc");
-       return {d + "/a.itc", d + "/b.itc", d + "/link.itc"};
+       return {"-o", d + "/link.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
      "tandemo-merge: Output is an input (1007): output file: \"{dir}/link.itc\" is the second input file; nothing "
@@ -586,7 +873,7 @@ const GuardCase kGuardCases[] = {
        second.temperature = "$ 30 ";
        Write(d + "/a.itc", first);
        Write(d + "/b.itc", second);
-       return {d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+       return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
      "tandemo-merge: No time step (1001): first file: fewer than two data lines (lines with a comma after the "
@@ -597,7 +884,7 @@ const GuardCase kGuardCases[] = {
        Portion second = Second();
        second.step = 5;
        Write(d + "/b.itc", second);
-       return {"--force", d + "/a.itc", d + "/b.itc", d + "/out.itc"};
+       return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
      "tandemo-merge: No time step (1001): first file, line 4: the last two data lines have the time stamps "
@@ -616,7 +903,7 @@ TEST(CliGuardNotes, SoftwareUpdateIsANoteAfterTheMerge) {
   second.instrument = "% MicroCalITC Ver: 1.30.2 Run time:10/30/2019 8:10:00 AM";
   Write(dir / "a.itc", first);
   Write(dir / "b.itc", second);
-  Result r = RunMerge({dir / "a.itc", dir / "b.itc", dir / "out.itc"});
+  Result r = RunMerge({"-o", dir / "out.itc", dir / "a.itc", dir / "b.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.out, "Wrote 41 lines to \"" + (dir / "out.itc") + "\": 2 injections appended (numbered 3 to 4).\n");
   EXPECT_EQ(r.err,
@@ -628,7 +915,7 @@ TEST(CliGuardNotes, ForceReplacesAnInputOnRequest) {
   TempDir dir;
   Write(dir / "a.itc", First());
   Write(dir / "b.itc", Second());
-  Result r = RunMerge({"--force", dir / "a.itc", dir / "b.itc", dir / "a.itc"});
+  Result r = RunMerge({"--force", "-o", dir / "a.itc", dir / "a.itc", dir / "b.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.out, "Wrote 41 lines to \"" + (dir / "a.itc") + "\": 2 injections appended (numbered 3 to 4).\n");
   EXPECT_EQ(tandemo::test::ListDir(dir.path()), (std::vector<std::string>{"a.itc", "b.itc"}));
@@ -646,7 +933,7 @@ TEST(CliGuardNotes, StoppedEarlyRunHeaderListsWhatWasPerformed) {
   Portion second = Second();
   second.injections = 2;
   Write(dir / "b.itc", second);
-  Result r = RunMerge({"--update-header", dir / "a.itc", dir / "b.itc", dir / "out.itc"});
+  Result r = RunMerge({"--update-header", "-o", dir / "out.itc", dir / "a.itc", dir / "b.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.out, "Wrote 43 lines to \"" + (dir / "out.itc") +
                        "\": 2 injections appended (numbered 3 to 4), header lists 4 injections (2 planned injections "

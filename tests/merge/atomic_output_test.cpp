@@ -4,13 +4,18 @@
 #include "merge/atomic_output.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -218,7 +223,7 @@ std::optional<std::string> AsUnprivilegedUser(const std::function<std::string()>
   if (pid < 0) return std::nullopt;
   if (pid == 0) {
     ::close(fds[0]);
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(77);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(77);
     std::string result = body();
     ssize_t ignored = ::write(fds[1], result.data(), result.size());
     (void)ignored;
@@ -263,6 +268,258 @@ TEST(UnwritableOutputTest, FolderThatMayNotBeWrittenIsRefused) {
                         "\": Permission denied");
   EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
 }
+
+// No other user may read a byte while the result is written, whatever the umask
+// and whatever the mode the replaced file will have.
+TEST(ScratchFileTest, IsPrivateWhileWrittenAndTakesTheFinalModeAtTheEnd) {
+  for (bool outputExists : {false, true}) {
+    TempDir dir;
+    if (outputExists) {
+      test::WriteFile(dir / "out.itc", "old");
+      ASSERT_EQ(::chmod((dir / "out.itc").c_str(), 0664), 0);
+    }
+    const mode_t oldMask = ::umask(0);
+    AtomicOutput o;
+    std::optional<MergeError> error = o.Begin(dir / "out.itc");
+    ASSERT_FALSE(error) << error->Message();
+    struct stat st {};
+    ASSERT_EQ(::fstat(o.fd(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "output exists: " << outputExists;
+    ASSERT_EQ(::write(o.fd(), "new", 3), 3);
+    error = o.Commit();
+    ::umask(oldMask);
+    ASSERT_FALSE(error) << error->Message();
+    // umask 0: a new file gets 0666.
+    EXPECT_EQ(ModeOf(dir / "out.itc") & 07777, outputExists ? 0664u : 0666u);
+  }
+}
+
+// A merge killed by SIGKILL leaves its scratch file; its name says which process
+// made it, and the next merge into that folder removes it once that process is gone.
+TEST(ScratchFileTest, LeftoversOfKilledMergesAreRemovedByTheNextMerge) {
+  TempDir dir;
+  WriteInputs(dir);
+  pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string stale = ".out.itc.tandemo-" + std::to_string(gone) + "-abcd1234.tmp";
+  // A process that still runs (this one's parent) and a file still locked by a
+  // live merge (of another machine, say) are left alone, as are names of other makes.
+  const std::string running = ".out.itc.tandemo-" + std::to_string(::getppid()) + "-abcd1234.tmp";
+  const std::string locked = ".other.itc.tandemo-" + std::to_string(gone) + "-lock5678.tmp";
+  const std::string unrelated = ".out.itc.tandemo-" + std::to_string(gone) + "-short.tmp";
+  for (const std::string& name : {stale, running, locked, unrelated}) test::WriteFile(dir / name, "partial");
+  int lockFd = ::open((dir / locked).c_str(), O_RDONLY);
+  ASSERT_GE(lockFd, 0);
+  ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
+
+  ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
+  ::close(lockFd);
+  std::vector<std::string> expected = {running, locked, unrelated, "first.itc", "out.itc", "second.itc"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(test::ListDir(dir.path()), expected);
+}
+
+// PATH_MAX (4096) counts the closing NUL, so 4095 characters is the longest path
+// the system opens; the scratch name beside it is longer still, and works from the folder's handle.
+TEST(LongPathTest, OutputPathOfTheLongestLengthIsWritten) {
+  TempDir dir;
+  WriteInputs(dir);
+  std::string folder = dir.path();
+  const std::size_t longest = PATH_MAX - 1;
+  // Folders of 200 characters until what is left fits one name (255 at most).
+  while (longest - folder.size() > 1 + 255) {
+    folder += "/" + std::string(200, 'd');
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0) << folder.size();
+  }
+  const std::string output = folder + "/" + std::string(longest - folder.size() - 1, 'o');
+  ASSERT_EQ(output.size(), longest);
+  ASSERT_EQ(Merge(dir, output), "");
+  EXPECT_EQ(test::ReadFile(output), kMerged);
+  EXPECT_EQ(test::ListDir(folder).size(), 1u);
+}
+
+// Runs as root only: the files and links must belong to other users.
+bool IsRoot() { return ::geteuid() == 0; }
+
+TEST(OwnerTest, RootKeepsTheOwnerAndGroupOfAnotherUsersFile) {
+  if (!IsRoot()) GTEST_SKIP() << "giving a file to another user needs root";
+  TempDir dir;
+  WriteInputs(dir);
+  test::WriteFile(dir / "out.itc", "old");
+  ASSERT_EQ(::chown((dir / "out.itc").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod((dir / "out.itc").c_str(), 0640), 0);
+  ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "out.itc").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(test::ReadFile(dir / "out.itc"), kMerged);
+}
+
+// A user allowed to write another user's file could replace it only with a file
+// of their own: refused, unless forced, and then the file is theirs.
+TEST(OwnerTest, AnotherUsersFileIsRefusedUnlessForced) {
+  if (!IsRoot()) GTEST_SKIP() << "a file of another user can be staged only as root (here: root's, replaced by nobody)";
+  for (bool force : {false, true}) {
+    TempDir dir;
+    WriteInputs(dir);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    test::WriteFile(dir / "out.itc", "root's\r\n");
+    ASSERT_EQ(::chmod((dir / "out.itc").c_str(), 0666), 0);
+    test::SetOldMtime(dir / "out.itc");
+    const FileState before = FileState::Of(dir / "out.itc");
+    std::optional<std::string> error = AsUnprivilegedUser([&]() -> std::string {
+      AtomicOutput o;
+      if (auto e = o.Begin(dir / "out.itc", force)) return e->Message();
+      if (::write(o.fd(), "new", 3) != 3) return "write failed";
+      if (auto e = o.Commit()) return e->Message();
+      return "";
+    });
+    if (!error) GTEST_SKIP() << "cannot run as an unprivileged user here";
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "out.itc").c_str(), &st), 0);
+    if (force) {
+      EXPECT_EQ(*error, "");
+      EXPECT_EQ(test::ReadFile(dir / "out.itc"), "new");
+      EXPECT_EQ(st.st_uid, 65534u);
+      EXPECT_EQ(st.st_mode & 07777, 0666u);
+    } else {
+      EXPECT_EQ(*error, "Permission denied (70): output file: \"" + (dir / "out.itc") +
+                            "\" belongs to user root and group root; a file written in its place would belong "
+                            "to you instead, which could open it to others: nothing was written (--force "
+                            "replaces it all the same)");
+      EXPECT_EQ(FileState::Of(dir / "out.itc"), before);
+      EXPECT_EQ(st.st_uid, 0u);
+    }
+    EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+  }
+}
+
+// The raw value of an extended attribute, or "(none)".
+std::string Attribute(const std::string& path, const char* name) {
+  std::string value(65536, '\0');
+  ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
+  if (n < 0) return "(none)";
+  value.resize(static_cast<std::size_t>(n));
+  return value;
+}
+
+bool Shell(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+
+// Staged with the tools of the Debian packages attr and acl; compared byte for byte.
+TEST(AttributeTest, AccessControlListAndUserAttributesAreKept) {
+  TempDir dir;
+  WriteInputs(dir);
+  const std::string out = dir / "out.itc";
+  test::WriteFile(out, "old");
+  ASSERT_EQ(::chmod(out.c_str(), 0600), 0);
+  if (!Shell("setfattr -n user.sample -v 'cell 3' '" + out + "'")) {
+    GTEST_SKIP() << "setfattr is missing or the test folder's file system keeps no user attributes";
+  }
+  if (!Shell("setfacl -m u:65534:rw,g:65534:r '" + out + "'")) {
+    GTEST_SKIP() << "setfacl is missing or the test folder's file system keeps no access control lists";
+  }
+  ASSERT_EQ(::setxattr(out.c_str(), "user.empty", "", 0, 0), 0);
+  const std::string acl = Attribute(out, "system.posix_acl_access");
+  ASSERT_NE(acl, "(none)");
+  const mode_t mode = ModeOf(out) & 07777;
+
+  ASSERT_EQ(Merge(dir, out), "");
+  EXPECT_EQ(test::ReadFile(out), kMerged);
+  EXPECT_EQ(Attribute(out, "user.sample"), "cell 3");
+  EXPECT_EQ(Attribute(out, "user.empty"), "");
+  EXPECT_EQ(Attribute(out, "system.posix_acl_access"), acl);
+  EXPECT_EQ(ModeOf(out) & 07777, mode);
+}
+
+// A file without a list keeps none, even in a folder whose default list a new file inherits.
+TEST(AttributeTest, FileWithoutAListGetsNoneFromItsFolder) {
+  TempDir dir;
+  WriteInputs(dir);
+  const std::string out = dir / "out.itc";
+  test::WriteFile(out, "old");
+  ASSERT_EQ(::chmod(out.c_str(), 0640), 0);
+  if (!Shell("setfacl -d -m u:65534:rw '" + dir.path() + "'")) {
+    GTEST_SKIP() << "setfacl is missing or the test folder's file system keeps no access control lists";
+  }
+  ASSERT_EQ(Attribute(out, "system.posix_acl_access"), "(none)");
+  ASSERT_EQ(Merge(dir, out), "");
+  EXPECT_EQ(Attribute(out, "system.posix_acl_access"), "(none)");
+  EXPECT_EQ(ModeOf(out) & 07777, 0640u);
+}
+
+// A new output gets what any new file gets in its folder, here by the folder's
+// default access list, though the scratch file was private while it was written.
+TEST(AttributeTest, NewFileGetsWhatTheFoldersDefaultListGives) {
+  TempDir dir;
+  WriteInputs(dir);
+  if (!Shell("setfacl -d -m u::rw,g::r,o::r,u:65534:rw,m::rwx '" + dir.path() + "'")) {
+    GTEST_SKIP() << "setfacl is missing or the test folder's file system keeps no access control lists";
+  }
+  const int reference = ::open((dir / "reference").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  ASSERT_GE(reference, 0);
+  ::close(reference);
+  ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
+  EXPECT_NE(Attribute(dir / "reference", "system.posix_acl_access"), "(none)");
+  EXPECT_EQ(Attribute(dir / "out.itc", "system.posix_acl_access"), Attribute(dir / "reference", "system.posix_acl_access"));
+  EXPECT_EQ(ModeOf(dir / "out.itc") & 07777, ModeOf(dir / "reference") & 07777);
+}
+
+// A link at the output path is followed only where the system would follow it
+// (fs.protected_symlinks): in a sticky folder anyone may write to, only a link of
+// the runner's own or of the folder's owner.
+struct SharedFolderCase {
+  std::string name;
+  mode_t folderMode;
+  uid_t folderOwner;
+  uid_t linkOwner;
+  bool followed;
+};
+std::ostream& operator<<(std::ostream& os, const SharedFolderCase& c) { return os << c.name; }
+
+class SharedFolderLinkTest : public testing::TestWithParam<SharedFolderCase> {};
+
+TEST_P(SharedFolderLinkTest, FollowsOnlyWhereTheSystemWould) {
+  const SharedFolderCase& c = GetParam();
+  if (!IsRoot()) GTEST_SKIP() << "a link of another user can be staged only as root";
+  TempDir dir;
+  WriteInputs(dir);
+  const std::string pub = dir / "pub";
+  ASSERT_EQ(::mkdir(pub.c_str(), 0755), 0);
+  ASSERT_EQ(::chown(pub.c_str(), c.folderOwner, c.folderOwner), 0);
+  ASSERT_EQ(::chmod(pub.c_str(), c.folderMode), 0);
+  test::WriteFile(dir / "notes.cfg", "mine\r\n");
+  test::SetOldMtime(dir / "notes.cfg");
+  const FileState before = FileState::Of(dir / "notes.cfg");
+  ASSERT_EQ(::symlink("../notes.cfg", (pub + "/merged.itc").c_str()), 0);
+  ASSERT_EQ(::lchown((pub + "/merged.itc").c_str(), c.linkOwner, c.linkOwner), 0);
+
+  const std::string error = Merge(dir, pub + "/merged.itc");
+  EXPECT_TRUE(S_ISLNK(ModeOf(pub + "/merged.itc")));
+  EXPECT_EQ(test::ListDir(pub), std::vector<std::string>{"merged.itc"});
+  if (c.followed) {
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(test::ReadFile(dir / "notes.cfg"), kMerged);
+  } else {
+    EXPECT_EQ(error, "Permission denied (70): output file: \"" + pub +
+                         "/merged.itc\" is a symbolic link of user nobody in a shared folder (sticky, anyone "
+                         "may write to it); it is not followed, as the system would not follow it either: "
+                         "remove it or name another output");
+    EXPECT_EQ(FileState::Of(dir / "notes.cfg"), before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, SharedFolderLinkTest,
+    testing::Values(SharedFolderCase{"OtherUsersLinkInSharedFolder", 01777, 0, 65534, false},
+                    SharedFolderCase{"OwnLinkInSharedFolder", 01777, 0, 0, true},
+                    SharedFolderCase{"FolderOwnersLinkInSharedFolder", 01777, 65534, 65534, true},
+                    SharedFolderCase{"OtherUsersLinkInStickyPrivateFolder", 01775, 0, 65534, true},
+                    SharedFolderCase{"OtherUsersLinkInWritableFolderWithoutStickyBit", 0777, 0, 65534, true}),
+    [](const testing::TestParamInfo<SharedFolderCase>& p) { return p.param.name; });
 
 }  // namespace
 }  // namespace tandemo

@@ -87,7 +87,23 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"Empty", "", {}},
                     LineCase{"OneCharacter", "a", {"a"}},
                     LineCase{"EightBitPassesThrough", std::string("x\0\xe9\xff,1\r\n", 8),
-                             {std::string("x\0\xe9\xff,1", 6)}}),
+                             {std::string("x\0\xe9\xff,1", 6)}},
+                    // A UTF-8 byte order mark is no data at the very start of the file only.
+                    LineCase{"BomOnly", "\xef\xbb\xbf", {}},
+                    LineCase{"BomThenCrLf", "\xef\xbb\xbf\r\n", {""}},
+                    LineCase{"BomThenLine", "\xef\xbb\xbf$ITC\r\n@0", {"$ITC", "@0"}},
+                    LineCase{"BomOnSecondLineIsData", "a\r\n\xef\xbb\xbf" "b", {"a", "\xef\xbb\xbf" "b"}},
+                    LineCase{"TwoBomsKeepTheSecond", "\xef\xbb\xbf\xef\xbb\xbf", {"\xef\xbb\xbf"}},
+                    LineCase{"PartOfABom", "\xef\xbb", {"\xef\xbb"}},
+                    // An end-of-file byte 0x1A ends the file as its very last byte only.
+                    LineCase{"EofByteAfterTheLastCrLf", "a\r\n\x1a", {"a"}},
+                    LineCase{"EofByteWithoutLineEnd", "a\x1a", {"a"}},
+                    LineCase{"EofByteAfterLoneCr", "a\r\x1a", {"a"}},
+                    LineCase{"EofByteOnly", "\x1a", {}},
+                    LineCase{"EofByteInMidFile", "a\x1a" "b\r\n\x1a" "c\r\n", {"a\x1a" "b", "\x1a" "c"}},
+                    LineCase{"EofByteBeforeTheLineEnd", "a\x1a\r\n", {"a\x1a"}},
+                    LineCase{"TwoEofBytesKeepTheFirst", "a\r\n\x1a\x1a", {"a", "\x1a"}},
+                    LineCase{"BomAndEofByte", "\xef\xbb\xbf\x1a", {}}),
     [](const testing::TestParamInfo<LineCase>& p) { return p.param.name; });
 
 // A CR that is the last byte of one buffer fill and a LF that is the first of the
@@ -148,6 +164,56 @@ TEST(LineReaderBufferTest, ManyBuffersOfShortLines) {
   ASSERT_FALSE(r.error);
   EXPECT_EQ(r.lines, expected);
 }
+
+TEST(LineReaderBufferTest, EofByteAsTheLastByteOfAFullBuffer) {
+  const std::string first(kBuffer - 1, 'A');  // the 0x1A is byte 262143, the last of the first read
+  ReadResult r = ReadBytes(first + "\x1a");
+  ASSERT_FALSE(r.error);
+  EXPECT_EQ(r.lines, (std::vector<std::string>{first}));
+}
+
+// 1 MiB = 1048576 bytes is the longest line returned; one byte more fails,
+// wherever the line end falls and however the line ends.
+struct LimitCase {
+  std::string name;
+  std::size_t length;  // of the second line, without its line end
+  std::string after;   // the bytes after the second line
+  bool fits;
+};
+std::ostream& operator<<(std::ostream& os, const LimitCase& c) { return os << c.name; }
+
+class LineLimitTest : public testing::TestWithParam<LimitCase> {};
+
+TEST_P(LineLimitTest, LongestLineIsOneMebibyte) {
+  const LimitCase& c = GetParam();
+  const std::string longLine(c.length, '7');
+  TempDir dir;
+  test::WriteFile(dir / "in", "first\r\n" + longLine + c.after);
+  LineReader reader;
+  ASSERT_TRUE(reader.Open(dir / "in"));
+  std::string_view line;
+  ASSERT_EQ(reader.Next(line), LineReader::Status::Line);
+  if (c.fits) {
+    ASSERT_EQ(reader.Next(line), LineReader::Status::Line);
+    EXPECT_EQ(line.size(), c.length);
+    EXPECT_EQ(line, longLine);
+  } else {
+    EXPECT_EQ(reader.Next(line), LineReader::Status::Error);
+    EXPECT_EQ(reader.error(), EMSGSIZE);
+    EXPECT_EQ(reader.LineNumber(), 1);  // the failing line is the next one, line 2
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limit, LineLimitTest,
+    testing::Values(LimitCase{"ExactlyOneMebibyteCrLf", kMaxLineBytes, "\r\nlast\r\n", true},
+                    LimitCase{"ExactlyOneMebibyteAtTheEnd", kMaxLineBytes, "", true},
+                    LimitCase{"ExactlyOneMebibyteThenEofByte", kMaxLineBytes, "\x1a", true},
+                    LimitCase{"OneByteMoreCrLf", kMaxLineBytes + 1, "\r\nlast\r\n", false},
+                    LimitCase{"OneByteMoreLoneCr", kMaxLineBytes + 1, "\rlast", false},
+                    LimitCase{"OneByteMoreAtTheEnd", kMaxLineBytes + 1, "", false},
+                    LimitCase{"FarLongerWithoutEnd", 3 * kMaxLineBytes, "", false}),
+    [](const testing::TestParamInfo<LimitCase>& p) { return p.param.name; });
 
 TEST(LineReaderOpenTest, RefusesWhatIsNotAReadableFile) {
   TempDir dir;
