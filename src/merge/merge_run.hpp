@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "failure.hpp"
+#include "first_copy.hpp"
 #include "rewrite.hpp"
 
 namespace tandemo {
@@ -22,6 +23,7 @@ struct MergeSummary {
   std::string output;               // the path written
   long long linesWritten = 0;
   long long firstFileMarkers = 0;
+  FirstCopyReport firstFile;        // what the copy of the first file left out
   std::vector<RewriteReport> joins; // one per file appended, in order
   bool compensated = false;
   bool headerUpdated = false;

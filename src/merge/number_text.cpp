@@ -29,18 +29,25 @@ void AppendRounded(std::string& out, bool negative, const char* plain, int intLe
 
 }  // namespace
 
-void AppendTimeText(std::string& out, std::int32_t n) {
-  if (n != 0) {
-    char buf[16];
-    auto r = std::to_chars(buf, buf + sizeof buf, n);
+void AppendTimeStampText(std::string& out, std::int64_t hundredths) {
+  // The magnitude as unsigned, so that the lowest value needs no special case.
+  const bool negative = hundredths < 0;
+  const std::uint64_t magnitude =
+      negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths) : static_cast<std::uint64_t>(hundredths);
+  if (negative) out += '-';
+  if (magnitude >= 100) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, magnitude / 100);
     out.append(buf, r.ptr);
   }
-  out += ".00";
+  out += '.';
+  out += static_cast<char>('0' + magnitude % 100 / 10);
+  out += static_cast<char>('0' + magnitude % 10);
 }
 
-std::string TimeText(std::int32_t n) {
+std::string TimeStampText(std::int64_t hundredths) {
   std::string s;
-  AppendTimeText(s, n);
+  AppendTimeStampText(s, hundredths);
   return s;
 }
 
@@ -136,6 +143,42 @@ void AppendSignalText(std::string& out, double x) {
     return AppendRounded(out, negative, plain, intLen + 1);
   }
   AppendRounded(out, negative, plain, intLen);
+}
+
+void AppendStartTimeText(std::string& out, double seconds) {
+  if (!std::isfinite(seconds)) {  // not reached by the merge, which leaves such fields alone
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, seconds);
+    out.append(buf, r.ptr);
+    return;
+  }
+  const Significant15 fifteen = FifteenDigits(seconds);
+  int count = fifteen.count;
+  while (count > 0 && fifteen.digits[count - 1] == '0') --count;
+  if (count == 0) {  // zero, whatever its sign
+    out += '0';
+    return;
+  }
+  if (fifteen.negative) out += '-';
+  const int exp10 = fifteen.exp10;
+  auto digit = [&](int k) { return k < count ? fifteen.digits[k] : '0'; };
+  if (exp10 < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exp10 - 1), '0');
+    out.append(fifteen.digits, static_cast<std::size_t>(count));
+    return;
+  }
+  for (int k = 0; k <= exp10; ++k) out += digit(k);
+  if (count > exp10 + 1) {
+    out += '.';
+    out.append(fifteen.digits + exp10 + 1, static_cast<std::size_t>(count - exp10 - 1));
+  }
+}
+
+std::string StartTimeText(double seconds) {
+  std::string s;
+  AppendStartTimeText(s, seconds);
+  return s;
 }
 
 std::string SignalText(double x) {

@@ -11,11 +11,7 @@ void TrackedOutput::Put(std::string_view line, SourcePlace from) {
     return;
   }
   if (markers_ == 0 || !IsDataLine(line)) return;
-  previous_.swap(last_);
-  previousPlace_ = lastPlace_;
-  last_.assign(line);
-  lastPlace_ = from;
-  if (dataLines_ < 2) ++dataLines_;
+  tail_.Add(line, from.line, from.file);
 }
 
 }  // namespace tandemo

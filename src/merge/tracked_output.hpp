@@ -1,13 +1,12 @@
 // The merged file as it is written: every line goes through here, which keeps
-// what the next join needs to know of it: its marker lines and its last two
-// data lines (lines after the first marker line that are not empty, not marker
-// lines, and hold a comma).
+// what the next join needs to know of it: its marker lines and its last data
+// lines (lines after the first marker line that are not empty, not marker lines,
+// and hold a comma).
 #pragma once
 
-#include <cstdint>
-#include <string>
 #include <string_view>
 
+#include "data_tail.hpp"
 #include "failure.hpp"
 #include "line_io.hpp"
 
@@ -26,21 +25,13 @@ class TrackedOutput {
   void Put(std::string_view line, SourcePlace from);
 
   long long markerLines() const { return markers_; }
-  int dataLines() const { return dataLines_ >= 2 ? 2 : dataLines_; }  // 0, 1 or 2 (enough)
-  const std::string& lastData() const { return last_; }
-  const std::string& previousData() const { return previous_; }
-  SourcePlace lastDataPlace() const { return lastPlace_; }
-  SourcePlace previousDataPlace() const { return previousPlace_; }
+  const DataTail& tail() const { return tail_; }
   long long linesWritten() const { return writer_.LinesWritten(); }
 
  private:
   LineWriter& writer_;
   long long markers_ = 0;
-  int dataLines_ = 0;
-  std::string previous_;
-  std::string last_;
-  SourcePlace previousPlace_;
-  SourcePlace lastPlace_;
+  DataTail tail_;
 };
 
 }  // namespace tandemo

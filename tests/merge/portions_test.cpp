@@ -374,9 +374,11 @@ Cut CutRealFile(const std::vector<std::string>& lines, int firstInjections, cons
     second.push_back(std::to_string(t) + ".00" + rest(lines[i]));
   }
   int number = 0;
+  // The second run's clock started this much later: its marker lines' start times say so.
+  const double clockStart = std::stod(lines[cutAt + 1]) - (t + step);
   for (std::size_t i = cutAt; i < lines.size(); ++i) {
     if (lines[i][0] == '@') {
-      second.push_back("@" + std::to_string(++number) + rest(lines[i]));
+      second.push_back("@" + std::to_string(++number) + rest(test::WithStartTimeMoved(lines[i], -clockStart)));
     } else {
       t += step;
       second.push_back(std::to_string(t) + ".00" + rest(lines[i]));
@@ -411,14 +413,18 @@ TEST_P(RealFiles, PortionsWithTheirOwnHeadersRebuildTheTitration) {
   ASSERT_TRUE(done.ok()) << done.error->Message();
   std::string expected;
   for (const std::string& l : lines) expected += l + "\r\n";
-  // Time stamps are written back as whole seconds with two decimals, as the instrument does.
+  // Time stamps are written back as whole seconds with two decimals, as the instrument does,
+  // and the marker lines' start times are back on the first run's clock.
   EXPECT_EQ(ReadAll(dir.Path("out.itc")), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, RealFiles,
                          ::testing::Values(RealFile{"PIIE09trypsin2502111.itc", 5},
                                            RealFile{"PIIE09trypsin2502111.itc", 1},
-                                           RealFile{"sample2.itc", 6}),
+                                           RealFile{"sample2.itc", 6},
+                                           RealFile{"20191018a5.itc", 4},
+                                           RealFile{"102612c24.itc", 0},
+                                           RealFile{"Mg1EDTAp1a.itc", 11}),
                          [](const auto& test) {
                            return std::string(test.param.name).substr(0, 6) + "_" +
                                   std::to_string(test.param.firstInjections);

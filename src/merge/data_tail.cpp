@@ -1,0 +1,79 @@
+#include "data_tail.hpp"
+
+#include <algorithm>
+
+#include "number_read.hpp"
+#include "rounding.hpp"
+
+namespace tandemo {
+
+std::size_t FieldCount(std::string_view line) {
+  return static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1;
+}
+
+bool LooksCutShort(std::string_view line, std::size_t fieldsBefore) {
+  const std::size_t comma1 = line.find(',');
+  if (comma1 == std::string_view::npos) return true;  // no DP field at all
+  const std::size_t comma2 = line.find(',', comma1 + 1);
+  const std::string_view dp =
+      line.substr(comma1 + 1, comma2 == std::string_view::npos ? std::string_view::npos : comma2 - comma1 - 1);
+  if (FieldNumber(dp).failure == Failure::TypeMismatch) return true;
+  return fieldsBefore > 0 && FieldCount(line) < fieldsBefore;
+}
+
+std::string DescribeCutShort(const CutShortLine& cut) {
+  return FileLabel(cut.file) + ", line " + std::to_string(cut.line) + ": the last data line (" +
+         Quoted(cut.text) + ") is cut short and was left out";
+}
+
+void DataTail::Add(std::string_view line, long long lineNumber, FilePlace file) {
+  newest_ = (newest_ + 1) % static_cast<int>(lines_.size());
+  DataLine& slot = lines_[static_cast<std::size_t>(newest_)];
+  slot.text.assign(line);
+  slot.line = lineNumber;
+  slot.file = file;
+  if (count_ < static_cast<int>(lines_.size())) ++count_;
+  otherAfterLast_ = false;
+}
+
+const DataLine& DataTail::last() const { return lines_[static_cast<std::size_t>(newest_)]; }
+
+const DataLine& DataTail::previous() const {
+  const int n = static_cast<int>(lines_.size());
+  return lines_[static_cast<std::size_t>((newest_ + n - 1) % n)];
+}
+
+bool DataTail::lastCutShort() const {
+  if (count_ == 0 || otherAfterLast_) return false;
+  return LooksCutShort(last().text, count_ >= 2 ? FieldCount(previous().text) : 0);
+}
+
+void DataTail::DropLast() {
+  if (count_ == 0) return;
+  const int n = static_cast<int>(lines_.size());
+  newest_ = (newest_ + n - 1) % n;
+  --count_;
+  otherAfterLast_ = true;  // the line left out still stood after the new last one
+}
+
+Checked<std::int32_t> DataTail::StepHundredths() const {
+  Checked<double> seconds = TestedDifference(LeadingValue(last().text), LeadingValue(previous().text));
+  // The range in whole seconds is the 16-bit one files and their readers have always had.
+  if (!seconds || !RoundToInt16(seconds.value)) return Failure::Overflow;
+  return RoundToInt32(seconds.value * 100.0);
+}
+
+Checked<std::int64_t> DataTail::LastTimeHundredths() const {
+  const double seconds = LeadingValue(last().text);
+  // Likewise the 32-bit range of whole seconds.
+  if (!RoundToInt32(seconds)) return Failure::Overflow;
+  return RoundToInt64(seconds * 100.0);
+}
+
+double DataTail::LastDp() const {
+  const std::string& text = last().text;
+  const std::size_t comma = text.find(',');
+  return comma == std::string::npos ? 0.0 : LeadingValue(std::string_view(text).substr(comma + 1));
+}
+
+}  // namespace tandemo

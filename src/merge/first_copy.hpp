@@ -1,0 +1,24 @@
+// The first file's copy: every non-empty line as read, but a last data line cut
+// short by an interrupted write, which is left out.
+#pragma once
+
+#include <optional>
+
+#include "data_tail.hpp"
+#include "failure.hpp"
+#include "itc_header.hpp"
+#include "line_io.hpp"
+#include "tracked_output.hpp"
+
+namespace tandemo {
+
+struct FirstCopyReport {
+  std::optional<CutShortLine> cutShort;  // the file's last data line, left out
+};
+
+// Copies the first file to `out`. With a header plan, line 2 and the injection
+// lines are those of the plan.
+std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, const HeaderPlan* plan,
+                                        FirstCopyReport& report);
+
+}  // namespace tandemo
