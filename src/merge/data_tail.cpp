@@ -1,6 +1,7 @@
 #include "data_tail.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "number_read.hpp"
 #include "rounding.hpp"
@@ -26,14 +27,28 @@ std::string DescribeCutShort(const CutShortLine& cut) {
          Quoted(cut.text) + ") is cut short and was left out";
 }
 
-void DataTail::Add(std::string_view line, long long lineNumber, FilePlace file) {
+DataLine& DataTail::NextSlot() {
   newest_ = (newest_ + 1) % static_cast<int>(lines_.size());
-  DataLine& slot = lines_[static_cast<std::size_t>(newest_)];
-  slot.text.assign(line);
-  slot.line = lineNumber;
-  slot.file = file;
   if (count_ < static_cast<int>(lines_.size())) ++count_;
   otherAfterLast_ = false;
+  return lines_[static_cast<std::size_t>(newest_)];
+}
+
+void DataTail::Add(std::string_view line, long long lineNumber, FilePlace file) {
+  DataLine& slot = NextSlot();
+  // Lines of a file are mostly of one length: resizing is then free, and the copy
+  // a plain one.
+  if (slot.text.size() != line.size()) slot.text.resize(line.size());
+  if (!line.empty()) std::memcpy(slot.text.data(), line.data(), line.size());
+  slot.line = lineNumber;
+  slot.file = file;
+}
+
+void DataTail::Take(std::string& line, long long lineNumber, FilePlace file) {
+  DataLine& slot = NextSlot();
+  slot.text.swap(line);
+  slot.line = lineNumber;
+  slot.file = file;
 }
 
 const DataLine& DataTail::last() const { return lines_[static_cast<std::size_t>(newest_)]; }

@@ -44,6 +44,8 @@ class DataTail {
   // empty, not a marker line, holding a comma) to Add, each other non-empty line to
   // AddOther. Empty lines need not be fed.
   void Add(std::string_view line, long long lineNumber, FilePlace file = FilePlace::None());
+  // Add without a copy: `line` is swapped in and comes back holding an older line's text.
+  void Take(std::string& line, long long lineNumber, FilePlace file = FilePlace::None());
   void AddOther() { otherAfterLast_ = true; }
 
   int count() const { return count_; }  // data lines held: 0 to 3
@@ -67,6 +69,8 @@ class DataTail {
   double LastDp() const;
 
  private:
+  DataLine& NextSlot();
+
   std::array<DataLine, 3> lines_;
   int newest_ = 0;  // index of the last data line
   int count_ = 0;

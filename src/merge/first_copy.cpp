@@ -11,12 +11,6 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
                                         FirstCopyReport& report) {
   const FilePlace place = FilePlace::Input(1);
   std::int32_t markerCount = 0;
-  std::size_t fieldsBefore = 0;  // fields of the data line before this one; 0: none yet
-  // A data line that may be cut short waits for the next non-empty line: only as
-  // the file's last data line is it left out.
-  bool held = false;
-  std::string heldText;
-  long long heldLine = 0;
   std::string_view line;
   for (;;) {
     LineReader::Status status = first.Next(line);
@@ -33,28 +27,17 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
       markerCount = counted.value;
     }
     if (plan && lineNo == 2) line = plan->countLine;
-    if (!line.empty()) {
-      if (held) {
-        out.Put(heldText, SourcePlace{place, heldLine});
-        held = false;
-      }
-      if (markerCount > 0 && IsDataLine(line)) {
-        const std::size_t fieldsOfLineBefore = fieldsBefore;
-        fieldsBefore = FieldCount(line);
-        held = LooksCutShort(line, fieldsOfLineBefore);
-      }
-      if (held) {
-        heldText.assign(line);
-        heldLine = lineNo;
-      } else {
-        out.Put(line, SourcePlace{place, lineNo});
-      }
-    }
+    if (!line.empty()) out.Put(line, SourcePlace{place, lineNo});
     if (plan && lineNo == plan->insertAfterLine) {
       for (const std::string& inserted : plan->inserted) out.Put(inserted, SourcePlace{place, lineNo});
     }
   }
-  if (held) report.cutShort = CutShortLine{place, heldLine, heldText};
+  // Every data line of this file has gone through the output, so the one before
+  // the last is the tail's previous.
+  const DataTail& tail = out.tail();
+  if (auto cut = out.EndOfFile(tail.count() >= 2 ? FieldCount(tail.previous().text) : 0)) {
+    report.cutShort = CutShortLine{place, cut->line, cut->text};
+  }
   return std::nullopt;
 }
 

@@ -30,19 +30,19 @@ void AppendRounded(std::string& out, bool negative, const char* plain, int intLe
 }  // namespace
 
 void AppendTimeStampText(std::string& out, std::int64_t hundredths) {
-  // The magnitude as unsigned, so that the lowest value needs no special case.
+  // The magnitude as unsigned, so that the lowest value needs no special case;
+  // written backwards into a buffer and appended at once, as it is done per line.
   const bool negative = hundredths < 0;
-  const std::uint64_t magnitude =
-      negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths) : static_cast<std::uint64_t>(hundredths);
-  if (negative) out += '-';
-  if (magnitude >= 100) {
-    char buf[24];
-    auto r = std::to_chars(buf, buf + sizeof buf, magnitude / 100);
-    out.append(buf, r.ptr);
-  }
-  out += '.';
-  out += static_cast<char>('0' + magnitude % 100 / 10);
-  out += static_cast<char>('0' + magnitude % 10);
+  std::uint64_t magnitude = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths)
+                                     : static_cast<std::uint64_t>(hundredths);
+  char buf[24];
+  char* p = buf + sizeof buf;
+  *--p = static_cast<char>('0' + magnitude % 10);
+  *--p = static_cast<char>('0' + magnitude / 10 % 10);
+  *--p = '.';
+  for (magnitude /= 100; magnitude != 0; magnitude /= 10) *--p = static_cast<char>('0' + magnitude % 10);
+  if (negative) *--p = '-';
+  out.append(p, static_cast<std::size_t>(buf + sizeof buf - p));
 }
 
 std::string TimeStampText(std::int64_t hundredths) {
@@ -108,6 +108,47 @@ Significant15 FifteenDigits(double x) {
 }
 
 void AppendSignalText(std::string& out, double x) {
+  // Most DP values are small: x * 10^6 then carries an error far below 10^-4, and
+  // rounding x to 15 digits moves it by less still, so unless its fraction lies
+  // within 10^-4 of a half, rounding x * 10^6 to a whole number gives the digits
+  // the two roundings give.
+  const double magnitude = std::fabs(x);
+  if (magnitude < 1e4) {
+    const double scaled = magnitude * 1e6;
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) > 1e-4) {
+      auto units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+      if (units == 0) {
+        out += "0.0";
+        return;
+      }
+      if (x < 0) out += '-';
+      char buf[24];
+      auto r = std::to_chars(buf, buf + sizeof buf, units / 1000000);
+      out.append(buf, r.ptr);
+      out += '.';
+      std::uint64_t decimals = units % 1000000;
+      int keep = 6;
+      while (keep > 1 && decimals % 10 == 0) {
+        decimals /= 10;
+        --keep;
+      }
+      char digits[6];
+      for (int k = keep - 1; k >= 0; --k) {
+        digits[k] = static_cast<char>('0' + decimals % 10);
+        decimals /= 10;
+      }
+      out.append(digits, static_cast<std::size_t>(keep));
+      return;
+    }
+  }
+  detail::AppendSignalTextExact(out, x);
+}
+
+namespace detail {
+
+void AppendSignalTextExact(std::string& out, double x) {
   if (!std::isfinite(x)) {  // not reached by the merge, which refuses such values first
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, x);
@@ -144,6 +185,8 @@ void AppendSignalText(std::string& out, double x) {
   }
   AppendRounded(out, negative, plain, intLen);
 }
+
+}  // namespace detail
 
 void AppendStartTimeText(std::string& out, double seconds) {
   if (!std::isfinite(seconds)) {  // not reached by the merge, which leaves such fields alone

@@ -27,6 +27,12 @@ void AppendStartTimeText(std::string& out, double seconds);
 std::string SignalText(double x);
 void AppendSignalText(std::string& out, double x);
 
+namespace detail {
+// The DP text by way of the 15 digits, for every value; AppendSignalText takes a
+// shortcut for most values and must give the same characters.
+void AppendSignalTextExact(std::string& out, double x);
+}  // namespace detail
+
 // A double rounded to 15 significant decimal digits, the first step of the DP text.
 struct Significant15 {
   bool negative = false;

@@ -1,5 +1,6 @@
 #include "rewrite.hpp"
 
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -68,7 +69,21 @@ StartTime FindStartTime(std::string_view marker) {
   return StartTime{true, begin, end, seconds.value};
 }
 
+// `text` made a copy of `view`; cheaper than assign() for texts of one length.
+void CopyInto(std::string& text, std::string_view view) {
+  if (text.size() != view.size()) text.resize(view.size());
+  if (!view.empty()) std::memcpy(text.data(), view.data(), view.size());
+}
+
 double Seconds(std::int64_t hundredths) { return static_cast<double>(hundredths) / 100.0; }
+
+// The line that starts at `offset`, read again as the file holds it; `written`
+// when the file cannot be read again (a pipe).
+std::string LineAt(LineReader& reader, std::uint64_t offset, const std::string& written) {
+  std::string_view line;
+  if (!reader.SeekTo(offset) || reader.Next(line) != LineReader::Status::Line) return written;
+  return std::string(line);
+}
 
 }  // namespace
 
@@ -127,7 +142,12 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
   bool haveReferenceDp = false;  // a baseline line has set referenceDp
   float referenceDp = 0.0f;
   float dpOffset = 0.0f;
-  std::size_t fieldsBefore = 0;  // fields of the file's data line before this one; 0: none yet
+  // For the cut-short rule at the end: how many data lines were appended since the
+  // latest one that was not (a baseline line), and that one's fields (0: none).
+  long long appendedInARow = 0;
+  std::size_t unwrittenFields = 0;
+  std::uint64_t lineStart = 0;      // where the line being read starts in the file
+  std::uint64_t lastDataStart = 0;  // likewise for the latest appended data line
   // The time field of the file's latest line with a comma after its first marker line.
   std::string ownTimeBefore;
   bool haveOwnTimeBefore = false;
@@ -141,15 +161,13 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     StartTime startTime;
     std::optional<double> fallbackShift;  // for an injection without a data line to go by
   } marker;
-  // A data line that may be cut short waits for the next non-empty line: only as
-  // the file's last data line is it left out.
+  // A data line whose DP cannot be compensated waits for the next non-empty line:
+  // as the file's last data line it was cut short and is left out, else it fails.
   struct HeldDataLine {
     bool held = false;
-    std::string text;  // as it will be written
     std::string read;  // as read, for the note
     long long line = 0;
-    std::int64_t timeBefore = 0;
-    std::optional<MergeError> failure;  // what it fails with when it is not the last
+    std::optional<MergeError> failure;
   } suspect;
 
   auto putMarker = [&](std::optional<double> shift) {
@@ -194,6 +212,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
   std::string_view read;
 
   for (;;) {
+    lineStart = later.Offset();
     LineReader::Status status = later.Next(read);
     if (status == LineReader::Status::End) break;
     const long long lineNo = later.LineNumber();
@@ -201,11 +220,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
       return ReadFailure(place, lineNo + 1, later.error());
     }
     if (read.empty()) continue;  // never written, never a baseline line
-    if (suspect.held) {  // a line follows it, so it was not cut short by the end of the file
-      suspect.held = false;
-      if (suspect.failure) return std::move(*suspect.failure);
-      out.Put(suspect.text, SourcePlace{place, suspect.line});
-    }
+    if (suspect.held) return std::move(*suspect.failure);  // a line follows it: not cut short
 
     Checked<std::int16_t> p = CommaPosition(read);
     if (!p) return At(ErrorCode::Overflow, place, lineNo, CommaTooFar(read));
@@ -264,9 +279,6 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     }
 
     if (pos != 0 && seenMarker) {  // a data line: a baseline line or one to append
-      const std::size_t fields = FieldCount(read);
-      const std::size_t fieldsOfLineBefore = fieldsBefore;
-      fieldsBefore = fields;
       if (inDataSection) {
         const std::int64_t timeBefore = state.timeHundredths;
         const std::int64_t time = timeBefore + state.stepHundredths;
@@ -280,7 +292,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
           Checked<double> ownTime = FieldNumber(read.substr(0, pos - 1));
           putMarker(ownTime ? std::optional<double>(Seconds(time) - ownTime.value) : marker.fallbackShift);
         }
-        ownTimeBefore.assign(read.substr(0, pos - 1));
+        CopyInto(ownTimeBefore, read.substr(0, pos - 1));
         haveOwnTimeBefore = true;
         line.clear();
         AppendTimeStampText(line, time);
@@ -303,21 +315,22 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
           dpOffset = offset.value;
         }
         ++report.dataLinesAppended;
-        std::optional<MergeError> failure;
-        if (compensate) failure = compensateLine(line, lineNo);
-        if (failure && failure->code != ErrorCode::TypeMismatch) return failure;
-        if (failure || LooksCutShort(read, fieldsOfLineBefore)) {
-          suspect.held = true;
-          suspect.text.swap(line);
-          suspect.read.assign(read);
-          suspect.line = lineNo;
-          suspect.timeBefore = timeBefore;
-          suspect.failure = std::move(failure);
-          continue;
+        if (compensate) {
+          if (auto failure = compensateLine(line, lineNo)) {
+            if (failure->code != ErrorCode::TypeMismatch) return failure;
+            suspect = HeldDataLine{true, std::string(read), lineNo, std::move(failure)};
+            state.timeHundredths = timeBefore;
+            --report.dataLinesAppended;
+            continue;
+          }
         }
-        out.Put(line, SourcePlace{place, lineNo});
+        ++appendedInARow;
+        lastDataStart = lineStart;
+        out.PutDataLine(line, SourcePlace{place, lineNo});
         continue;
       }
+      appendedInARow = 0;
+      unwrittenFields = FieldCount(read);
       // Only baseline lines give the reference DP.
       Checked<std::int16_t> after = AddInt16(p.value, 1);
       if (!after) {
@@ -344,10 +357,17 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
   }
 
   if (marker.held) putMarker(marker.fallbackShift);
-  if (suspect.held) {  // the file's last data line, cut short by an interrupted write
-    state.timeHundredths = suspect.timeBefore;
-    --report.dataLinesAppended;
-    report.cutShort = CutShortLine{place, suspect.line, suspect.read};
+  if (suspect.held || appendedInARow == 0) {  // the file's last data line is not the one held
+    out.WriteHeldLine();
+    if (suspect.held) report.cutShort = CutShortLine{place, suspect.line, suspect.read};
+  } else {
+    const std::size_t fieldsBefore =
+        appendedInARow >= 2 ? FieldCount(out.tail().previous().text) : unwrittenFields;
+    if (auto cut = out.EndOfFile(fieldsBefore)) {
+      state.timeHundredths -= state.stepHundredths;
+      --report.dataLinesAppended;
+      report.cutShort = CutShortLine{place, cut->line, LineAt(later, lastDataStart, cut->text)};
+    }
   }
   report.offsetTaken = offsetTaken;
   report.sngDPOffset = dpOffset;

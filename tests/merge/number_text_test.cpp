@@ -175,6 +175,27 @@ TEST(FifteenDigitsTest, SameAsRoundingTheExactValue) {
   }
 }
 
+// The DP text's shortcut for small values gives the characters of the way through
+// 15 digits: for typical DP values less an offset, for values on and beside a half
+// of the sixth decimal, and around the shortcut's limit of 10^4.
+TEST(SignalTextTest, ShortcutGivesTheExactText) {
+  std::mt19937_64 gen(20261211);
+  std::uniform_real_distribution<double> dp(-50.0, 50.0);
+  std::uniform_int_distribution<long long> units(-99999999999LL, 99999999999LL);
+  auto exact = [](double x) {
+    std::string s;
+    detail::AppendSignalTextExact(s, x);
+    return s;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    const double typical = dp(gen) - static_cast<double>(static_cast<float>(dp(gen)));
+    const double half = (static_cast<double>(units(gen)) + 0.5) / 1e6;  // on a half, as near as a double gets
+    for (double x : {typical, half, std::nextafter(half, 0.0), std::nextafter(half, 1e300), half * 1e-7, 1e4 - half / 1e7}) {
+      ASSERT_EQ(SignalText(x), exact(x)) << "x = " << x;
+    }
+  }
+}
+
 TEST(FifteenDigitsTest, DigitsAfterTheFifteenthNearAHalf) {
   // 17-digit texts whose 16th and 17th digits are 38, 39, 50, 61 and 62: both sides
   // of the band where the shortcut hands over to exact rounding, and its middle;

@@ -302,6 +302,9 @@ INSTANTIATE_TEST_SUITE_P(
                      Text({"@5,x", "102.00,9.7", "@6,y"}), 0, 102},
         CutShortCase{"DataLineAfterIt", Text({"@0", "1.00,10.5,25", "@1,x", "2.00,9.7", "3.00,9.8,25"}), true,
                      Text({"@5,x", "102.00,9.45", "104.00,9.55,25"}), 0, 104},
+        // A baseline-like line after "@" comes last: the data line before it is written.
+        CutShortCase{"UnwrittenLineAfterIt", kBeforeCut + Text({"4.00,9.7", "@", "9.00,9.7"}), false,
+                     Text({"@5,x", "102.00,11.0,25", "104.00,11.1,25", "106.00,9.7"}), 0, 106},
         CutShortCase{"AsManyFieldsAsTheLineBefore", kBeforeCut + Text({"4.00,11.2,2"}), false,
                      Text({"@5,x", "102.00,11.0,25", "104.00,11.1,25", "106.00,11.2,2"}), 0, 106}),
     [](const testing::TestParamInfo<CutShortCase>& p) { return p.param.name; });
