@@ -148,6 +148,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
   std::size_t unwrittenFields = 0;
   std::uint64_t lineStart = 0;      // where the line being read starts in the file
   std::uint64_t lastDataStart = 0;  // likewise for the latest appended data line
+  bool heldIsLast = false;          // the output holds this file's latest non-empty line
   // The time field of the file's latest line with a comma after its first marker line.
   std::string ownTimeBefore;
   bool haveOwnTimeBefore = false;
@@ -220,6 +221,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
       return ReadFailure(place, lineNo + 1, later.error());
     }
     if (read.empty()) continue;  // never written, never a baseline line
+    heldIsLast = false;  // a line follows the held data line, whether it is written or not
     if (suspect.held) return std::move(*suspect.failure);  // a line follows it: not cut short
 
     Checked<std::int16_t> p = CommaPosition(read);
@@ -327,6 +329,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
         ++appendedInARow;
         lastDataStart = lineStart;
         out.PutDataLine(line, SourcePlace{place, lineNo});
+        heldIsLast = true;
         continue;
       }
       appendedInARow = 0;
@@ -357,7 +360,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
   }
 
   if (marker.held) putMarker(marker.fallbackShift);
-  if (suspect.held || appendedInARow == 0) {  // the file's last data line is not the one held
+  if (suspect.held || !heldIsLast) {  // the line held is not the file's last
     out.WriteHeldLine();
     if (suspect.held) report.cutShort = CutShortLine{place, suspect.line, suspect.read};
   } else {

@@ -305,6 +305,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A baseline-like line after "@" comes last: the data line before it is written.
         CutShortCase{"UnwrittenLineAfterIt", kBeforeCut + Text({"4.00,9.7", "@", "9.00,9.7"}), false,
                      Text({"@5,x", "102.00,11.0,25", "104.00,11.1,25", "106.00,9.7"}), 0, 106},
+        CutShortCase{"MarkerWithoutCommaAfterIt", kBeforeCut + Text({"4.00,9.7", "@"}), false,
+                     Text({"@5,x", "102.00,11.0,25", "104.00,11.1,25", "106.00,9.7"}), 0, 106},
         CutShortCase{"AsManyFieldsAsTheLineBefore", kBeforeCut + Text({"4.00,11.2,2"}), false,
                      Text({"@5,x", "102.00,11.0,25", "104.00,11.1,25", "106.00,11.2,2"}), 0, 106}),
     [](const testing::TestParamInfo<CutShortCase>& p) { return p.param.name; });
