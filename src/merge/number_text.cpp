@@ -35,12 +35,28 @@ void AppendTimeStampText(std::string& out, std::int64_t hundredths) {
   const bool negative = hundredths < 0;
   std::uint64_t magnitude = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths)
                                      : static_cast<std::uint64_t>(hundredths);
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
   char buf[24];
   char* p = buf + sizeof buf;
-  *--p = static_cast<char>('0' + magnitude % 10);
-  *--p = static_cast<char>('0' + magnitude / 10 % 10);
+  auto pair = [&](std::uint64_t two) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * two, 2);
+  };
+  pair(magnitude % 100);
   *--p = '.';
-  for (magnitude /= 100; magnitude != 0; magnitude /= 10) *--p = static_cast<char>('0' + magnitude % 10);
+  magnitude /= 100;
+  while (magnitude >= 100) {
+    pair(magnitude % 100);
+    magnitude /= 100;
+  }
+  if (magnitude >= 10) {
+    pair(magnitude);
+  } else if (magnitude > 0) {
+    *--p = static_cast<char>('0' + magnitude);
+  }
   if (negative) *--p = '-';
   out.append(p, static_cast<std::size_t>(buf + sizeof buf - p));
 }
