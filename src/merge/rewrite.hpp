@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "data_tail.hpp"
 #include "failure.hpp"
@@ -43,5 +44,12 @@ struct RewriteReport {
 std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, TrackedOutput& out,
                                             RunState& state, bool compensate,
                                             RewriteReport& report);
+
+namespace detail {
+// A DP field of the plain form "[-]digits[.digits]" with at most 15 significant
+// digits, read exactly as FieldNumber reads it; nothing for any other form, which
+// FieldNumber then reads.
+std::optional<double> QuickDecimal(std::string_view field);
+}  // namespace detail
 
 }  // namespace tandemo

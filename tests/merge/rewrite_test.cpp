@@ -7,13 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <random>
 #include <optional>
 #include <ostream>
 #include <string>
 
 #include "merge/data_tail.hpp"
 #include "merge/line_io.hpp"
+#include "merge/number_read.hpp"
 #include "merge/tracked_output.hpp"
 #include "test_support.hpp"
 
@@ -110,6 +113,37 @@ INSTANTIATE_TEST_SUITE_P(
                     CompensationCase{"10.1", "10.3", 0.19999980926513671875, "11.0", "10.8"},
                     CompensationCase{"0.1", "100.3", 100.20000457763671875, "100.3", "0.099995"},
                     CompensationCase{"0.1", "100.3", 100.20000457763671875, "101.0", "0.799995"}));
+
+// The quick reading of plain DP fields gives the very double the full reading gives,
+// and leaves every other form to it.
+TEST(QuickDecimalTest, SameAsFieldNumber) {
+  std::mt19937_64 gen(20261212);
+  std::uniform_int_distribution<int> length(1, 18), digit(0, 9), place(0, 18), sign(0, 3);
+  for (int i = 0; i < 200000; ++i) {
+    std::string text = sign(gen) == 0 ? "-" : "";
+    const int n = length(gen);
+    const int point = place(gen);
+    for (int k = 0; k < n; ++k) {
+      if (k == point) text += '.';
+      text += static_cast<char>('0' + digit(gen));
+    }
+    std::optional<double> quick = detail::QuickDecimal(text);
+    Checked<double> full = FieldNumber(text);
+    ASSERT_TRUE(full.ok()) << text;
+    if (quick) {
+      ASSERT_EQ(std::signbit(*quick), std::signbit(full.value)) << text;
+      ASSERT_EQ(*quick, full.value) << text;
+    }
+  }
+  for (const char* other : {"", "-", ".", "-.", " 1.5", "1.5 ", "+1.5", "1e5", "1.2.3", "&H10", "1234567890123456",
+                            "0.00000000000000000000001"}) {  // 23 decimals: 10^23 is no exact double
+    EXPECT_FALSE(detail::QuickDecimal(other)) << other;
+  }
+  EXPECT_EQ(detail::QuickDecimal("000123.4500"), 123.45);
+  EXPECT_EQ(detail::QuickDecimal("-.5"), -0.5);
+  EXPECT_EQ(detail::QuickDecimal("5."), 5.0);
+  EXPECT_EQ(detail::QuickDecimal("0.0000000000000000000001"), FieldNumber("0.0000000000000000000001").value);
+}
 
 // One row per behaviour of the line-by-line state machine.
 struct RewriteCase {
