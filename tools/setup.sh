@@ -12,6 +12,7 @@ PACKAGES=(
   locales
   qt6-qpa-plugins xvfb xauth python3
   dpkg-dev file
+  time valgrind
 )
 
 missing=()
