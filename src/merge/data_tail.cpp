@@ -28,7 +28,7 @@ std::string DescribeCutShort(const CutShortLine& cut) {
 }
 
 DataLine& DataTail::NextSlot() {
-  newest_ = (newest_ + 1) % static_cast<int>(lines_.size());
+  if (++newest_ == static_cast<int>(lines_.size())) newest_ = 0;
   if (count_ < static_cast<int>(lines_.size())) ++count_;
   otherAfterLast_ = false;
   return lines_[static_cast<std::size_t>(newest_)];
