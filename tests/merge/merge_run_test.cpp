@@ -230,6 +230,16 @@ INSTANTIATE_TEST_SUITE_P(
                           "short and was left out."}),
     [](const testing::TestParamInfo<CutShortMergeCase>& p) { return p.param.name; });
 
+// Start times of marker lines: the first file's stay as read; each appended one moves
+// with its injection's first data line (own 2.00 to 3.00, own 4.00 to 4.00).
+TEST(MergeRunTest, StartTimesOfAppendedInjectionsOnly) {
+  TempDir dir;
+  const std::string first = Text({"@0", "1.00,1", "@1,0.2,0.4, 1.5 ", "2.00,2"});
+  Merged m = Merge(dir, first, Text({"@0", "1.00,5", "@1,3,6, 1.25 ", "2.00,6", "@2,3,6, 3.75 ", "4.00,7"}), false);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, first + Text({"@2,3,6, 2.25 ", "3.00,6", "@3,3,6, 3.75 ", "4.00,7"}));
+}
+
 // Only the last data line is left out: a short one before it is copied as read.
 TEST(MergeRunTest, ShortDataLineBeforeTheLastIsCopied) {
   TempDir dir;
