@@ -147,9 +147,9 @@ std::string Describe(const MergeSummary& summary) {
   }
   text += '.';
   // A cut-short last line left out of a file is said after what was written.
-  if (summary.firstFile.cutShort) text += " Left out: " + DescribeCutShort(*summary.firstFile.cutShort) + ".";
+  if (summary.firstFile.cutShort) text += " Note: " + DescribeCutShort(*summary.firstFile.cutShort) + ".";
   for (const RewriteReport& r : summary.joins) {
-    if (r.cutShort) text += " Left out: " + DescribeCutShort(*r.cutShort) + ".";
+    if (r.cutShort) text += " Note: " + DescribeCutShort(*r.cutShort) + ".";
   }
   return text;
 }

@@ -192,7 +192,7 @@ TEST_P(CutShortMergeTest, LeavesTheLineOutAndSaysSo) {
   EXPECT_EQ(m.bytes, Text(kWholeFirst) + c.appended);
   const std::string summary = Describe(m.outcome.summary);
   if (c.note.empty()) {
-    EXPECT_EQ(summary.find("Left out"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("Note"), std::string::npos) << summary;
   } else {
     EXPECT_EQ(summary.substr(summary.find(". ") + 2), c.note) << summary;
   }
@@ -205,28 +205,28 @@ INSTANTIATE_TEST_SUITE_P(
         // 10.0 - 9.703258 (in floats), not 9.70.
         CutShortMergeCase{"FirstFile", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond, false,
                           Text({"@1,x", "4412.00,10.1,25", "4413.00,10.2,25"}),
-                          "Left out: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
+                          "Note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
                           "was left out."},
         CutShortMergeCase{"FirstFileCompensated", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond, true,
                           Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          "Left out: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
+                          "Note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
                           "was left out."},
         CutShortMergeCase{"FirstFileEndsInItsComma", WithLines(kWholeFirst, {"4412.00,", ""}), kWholeSecond, true,
                           Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          "Left out: first file, line 5: the last data line (\"4412.00,\") is cut short and was "
+                          "Note: first file, line 5: the last data line (\"4412.00,\") is cut short and was "
                           "left out."},
         CutShortMergeCase{"SecondFile", Text(kWholeFirst), kWholeSecond + Text({"4.00,10"}), false,
                           Text({"@1,x", "4412.00,10.1,25", "4413.00,10.2,25"}),
-                          "Left out: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
+                          "Note: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
                           "left out."},
         CutShortMergeCase{"SecondFileCompensated", Text(kWholeFirst), kWholeSecond + Text({"4.00,10"}), true,
                           Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          "Left out: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
+                          "Note: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
                           "left out."},
         CutShortMergeCase{"BothFiles", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond + Text({"4.00,"}), true,
                           Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          "Left out: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
-                          "was left out. Left out: second file, line 6: the last data line (\"4.00,\") is cut "
+                          "Note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
+                          "was left out. Note: second file, line 6: the last data line (\"4.00,\") is cut "
                           "short and was left out."}),
     [](const testing::TestParamInfo<CutShortMergeCase>& p) { return p.param.name; });
 
