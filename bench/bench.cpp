@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
                        Fixed(median / copyMbps, 2);
     std::printf("%s\n", line.c_str());
   }
-  std::printf("\nTargets: merge at least 0.50 of the plain copy, merge --compensate at least 0.25.\n"
+  std::printf("\nTargets: merge at least 0.85 of the plain copy, merge --compensate at least 0.70.\n"
               "tandemo-merge also compares the files first, reading their headers and tails.\n"
               "Peak resident memory (target: below 16 MiB): /usr/bin/time -v tandemo-merge ...\n");
   if (!haveCommand) std::printf("(tandemo-merge not timed: %s not found)\n", mergeCommand.c_str());

@@ -16,6 +16,7 @@ PACKAGES=(
   clang-tidy clang-format
   lintian appstream desktop-file-utils man-db
   attr acl
+  time valgrind
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "atomic_output.hpp"
+#include "first_copy.hpp"
 #include "fields.hpp"
 #include "line_io.hpp"
 #include "number_read.hpp"
@@ -18,93 +19,6 @@
 
 namespace tandemo {
 namespace {
-
-// Copies the first file: every non-empty line as read; marker lines are counted.
-// With a header plan, line 2 and the injection lines are those of the plan.
-std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
-                                        const HeaderPlan* plan, MergeProgress& progress) {
-  const FilePlace place = FilePlace::Input(1);
-  std::int32_t lngMarkerCount = 0;
-  std::string_view line;
-  for (;;) {
-    LineReader::Status status = first.Next(line);
-    if (status == LineReader::Status::End) return std::nullopt;
-    if (status == LineReader::Status::Error) {
-      return ReadFailure(place, first.LineNumber() + 1, first.error());
-    }
-    if (progress.Stop(first.Offset())) return MergeProgress::Cancelled();
-    if (IsMarkerLine(line)) {
-      Checked<std::int32_t> counted = AddInt32(lngMarkerCount, 1);
-      if (!counted) {
-        return MergeError{ErrorCode::Overflow, place, first.LineNumber(),
-                          "more than 2147483647 marker lines"};
-      }
-      lngMarkerCount = counted.value;
-    }
-    const long long lineNo = first.LineNumber();
-    if (plan && lineNo == 2) line = plan->countLine;
-    const bool neverRun = plan && lineNo >= plan->skipFromLine && lineNo <= plan->insertAfterLine;
-    if (!line.empty() && !neverRun) out.Put(line, SourcePlace{place, lineNo});
-    if (plan && lineNo == plan->insertAfterLine) {
-      for (const std::string& inserted : plan->inserted) out.Put(inserted, SourcePlace{place, lineNo});
-    }
-  }
-}
-
-// A data line's time field as the file writes it, quoted.
-std::string TimeField(std::string_view line) { return Quoted(line.substr(0, line.find(','))); }
-
-// Time step, last time stamp and last DP of what has been written so far, taken
-// from its last two data lines, so a trailing empty or marker line cannot zero them.
-std::optional<MergeError> TakeStatistics(const TrackedOutput& out, RunState& state) {
-  const FilePlace first = FilePlace::Input(1);
-  if (out.dataLines() < 2) {
-    return MergeError{ErrorCode::NoTimeStep, first, 0,
-                      "fewer than two data lines (lines with a comma after the first marker "
-                      "line), so the time step cannot be taken"};
-  }
-  const std::string& last = out.lastData();
-  const SourcePlace at = out.lastDataPlace();
-  const double lastTime = LeadingValue(last);
-  const double previousTime = LeadingValue(out.previousData());
-
-  Checked<double> diff = TestedDifference(lastTime, previousTime);
-  Checked<std::int16_t> step = diff ? RoundToInt16(diff.value) : Checked<std::int16_t>(Failure::Overflow);
-  if (!step) {
-    return MergeError{ErrorCode::Overflow, at.file, at.line,
-                      "the time step from " + TimeField(out.previousData()) + " to " +
-                          TimeField(last) + " does not fit in 16 bits"};
-  }
-  if (step.value <= 0) {
-    return MergeError{ErrorCode::NoTimeStep, at.file, at.line,
-                      "the last two data lines have the time stamps " + TimeField(out.previousData()) +
-                          " and " + TimeField(last) +
-                          ", a time step of " + std::to_string(step.value) +
-                          " that would not advance the time axis"};
-  }
-  Checked<std::int32_t> time = RoundToInt32(lastTime);
-  if (!time) {
-    return MergeError{ErrorCode::Overflow, at.file, at.line,
-                      "the time stamp " + TimeField(last) +
-                          " does not fit in 32 bits"};
-  }
-  Checked<std::int16_t> p = CommaPosition(last);
-  Checked<std::int16_t> after = p ? AddInt16(p.value, 1) : Checked<std::int16_t>(Failure::Overflow);
-  if (!after) {
-    return MergeError{ErrorCode::Overflow, at.file, at.line,
-                      "the first comma stands at position " + std::to_string(last.find(',') + 1) +
-                          "; the position after it does not fit in 16 bits"};
-  }
-  if (out.markerLines() > 2147483647) {
-    return MergeError{ErrorCode::Overflow, at.file, 0, "more than 2147483647 marker lines"};
-  }
-  state.lngMarkerCount = static_cast<std::int32_t>(out.markerLines());
-  state.intStep = step.value;
-  state.lngTime = time.value;
-  state.sngLastDP = RoundToSingle(
-      LeadingValue(CharactersFrom(last, static_cast<std::size_t>(after.value), last.size())));
-  return std::nullopt;
-}
 
 // An input read by the merge: the file the inspection looked at, as it was then.
 struct InputFile {
@@ -238,7 +152,8 @@ MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection)
   };
 
   std::uint64_t bytesBefore = 0;
-  if (auto err = CopyFirstFile(inputs[0]->reader, tracked, options.updateHeader ? &plan : nullptr, progress))
+  if (auto err = CopyFirstFile(inputs[0]->reader, tracked, options.updateHeader ? &plan : nullptr,
+                               progress, summary.firstFile))
     return fail(std::move(*err));
   if (auto err = inputs[0]->CheckUnchanged()) return fail(std::move(*err));
   bytesBefore += inspection.files[0].identity.size;
@@ -328,12 +243,17 @@ std::string Describe(const MergeSummary& summary) {
   return text + ".";
 }
 
-std::vector<std::string> MergeRemarks(const Inspection& inspection, const MergeSummary& /*summary*/) {
+std::vector<std::string> MergeRemarks(const Inspection& inspection, const MergeSummary& summary) {
   std::vector<std::string> remarks;
   for (const Difference& d : inspection.differences)
     remarks.push_back("merged despite a difference: " + d.text);
   for (const std::string& note : inspection.notCompared) remarks.push_back("not compared: " + note);
   for (const std::string& note : inspection.notes) remarks.push_back("note: " + note);
+  // A last data line cut short by an interrupted write was left out of its file.
+  if (summary.firstFile.cutShort) remarks.push_back("note: " + DescribeCutShort(*summary.firstFile.cutShort));
+  for (const RewriteReport& r : summary.joins) {
+    if (r.cutShort) remarks.push_back("note: " + DescribeCutShort(*r.cutShort));
+  }
   return remarks;
 }
 

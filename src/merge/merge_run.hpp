@@ -10,6 +10,7 @@
 #include "failure.hpp"
 #include "inspection.hpp"
 #include "merge_options.hpp"
+#include "first_copy.hpp"
 #include "rewrite.hpp"
 
 namespace tandemo {
@@ -23,6 +24,7 @@ struct MergeRequest {
 struct MergeSummary {
   std::string output;               // the path written
   long long linesWritten = 0;
+  FirstCopyReport firstFile;        // what the copy of the first file left out
   std::vector<RewriteReport> joins; // one per file appended, in order
   bool compensated = false;
   bool headerUpdated = false;

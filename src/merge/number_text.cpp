@@ -29,18 +29,41 @@ void AppendRounded(std::string& out, bool negative, const char* plain, int intLe
 
 }  // namespace
 
-void AppendTimeText(std::string& out, std::int32_t n) {
-  if (n != 0) {
-    char buf[16];
-    auto r = std::to_chars(buf, buf + sizeof buf, n);
-    out.append(buf, r.ptr);
+void AppendTimeStampText(std::string& out, std::int64_t hundredths) {
+  // The magnitude as unsigned, so that the lowest value needs no special case;
+  // written backwards into a buffer and appended at once, as it is done per line.
+  const bool negative = hundredths < 0;
+  std::uint64_t magnitude = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths)
+                                     : static_cast<std::uint64_t>(hundredths);
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char buf[24];
+  char* p = buf + sizeof buf;
+  auto pair = [&](std::uint64_t two) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * two, 2);
+  };
+  pair(magnitude % 100);
+  *--p = '.';
+  magnitude /= 100;
+  while (magnitude >= 100) {
+    pair(magnitude % 100);
+    magnitude /= 100;
   }
-  out += ".00";
+  if (magnitude >= 10) {
+    pair(magnitude);
+  } else if (magnitude > 0) {
+    *--p = static_cast<char>('0' + magnitude);
+  }
+  if (negative) *--p = '-';
+  out.append(p, static_cast<std::size_t>(buf + sizeof buf - p));
 }
 
-std::string TimeText(std::int32_t n) {
+std::string TimeStampText(std::int64_t hundredths) {
   std::string s;
-  AppendTimeText(s, n);
+  AppendTimeStampText(s, hundredths);
   return s;
 }
 
@@ -101,6 +124,47 @@ Significant15 FifteenDigits(double x) {
 }
 
 void AppendSignalText(std::string& out, double x) {
+  // Most DP values are small: x * 10^6 then carries an error far below 10^-4, and
+  // rounding x to 15 digits moves it by less still, so unless its fraction lies
+  // within 10^-4 of a half, rounding x * 10^6 to a whole number gives the digits
+  // the two roundings give.
+  const double magnitude = std::fabs(x);
+  if (magnitude < 1e4) {
+    const double scaled = magnitude * 1e6;
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) > 1e-4) {
+      auto units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+      if (units == 0) {
+        out += "0.0";
+        return;
+      }
+      if (x < 0) out += '-';
+      char buf[24];
+      auto r = std::to_chars(buf, buf + sizeof buf, units / 1000000);
+      out.append(buf, r.ptr);
+      out += '.';
+      std::uint64_t decimals = units % 1000000;
+      int keep = 6;
+      while (keep > 1 && decimals % 10 == 0) {
+        decimals /= 10;
+        --keep;
+      }
+      char digits[6];
+      for (int k = keep - 1; k >= 0; --k) {
+        digits[k] = static_cast<char>('0' + decimals % 10);
+        decimals /= 10;
+      }
+      out.append(digits, static_cast<std::size_t>(keep));
+      return;
+    }
+  }
+  detail::AppendSignalTextExact(out, x);
+}
+
+namespace detail {
+
+void AppendSignalTextExact(std::string& out, double x) {
   if (!std::isfinite(x)) {  // not reached by the merge, which refuses such values first
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, x);
@@ -136,6 +200,44 @@ void AppendSignalText(std::string& out, double x) {
     return AppendRounded(out, negative, plain, intLen + 1);
   }
   AppendRounded(out, negative, plain, intLen);
+}
+
+}  // namespace detail
+
+void AppendStartTimeText(std::string& out, double seconds) {
+  if (!std::isfinite(seconds)) {  // not reached by the merge, which leaves such fields alone
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, seconds);
+    out.append(buf, r.ptr);
+    return;
+  }
+  const Significant15 fifteen = FifteenDigits(seconds);
+  int count = fifteen.count;
+  while (count > 0 && fifteen.digits[count - 1] == '0') --count;
+  if (count == 0) {  // zero, whatever its sign
+    out += '0';
+    return;
+  }
+  if (fifteen.negative) out += '-';
+  const int exp10 = fifteen.exp10;
+  auto digit = [&](int k) { return k < count ? fifteen.digits[k] : '0'; };
+  if (exp10 < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exp10 - 1), '0');
+    out.append(fifteen.digits, static_cast<std::size_t>(count));
+    return;
+  }
+  for (int k = 0; k <= exp10; ++k) out += digit(k);
+  if (count > exp10 + 1) {
+    out += '.';
+    out.append(fifteen.digits + exp10 + 1, static_cast<std::size_t>(count - exp10 - 1));
+  }
+}
+
+std::string StartTimeText(double seconds) {
+  std::string s;
+  AppendStartTimeText(s, seconds);
+  return s;
 }
 
 std::string SignalText(double x) {

@@ -9,9 +9,16 @@ namespace tandemo {
 // Decimal digits, "-" for a negative number: 0 -> "0", -12 -> "-12".
 std::string IntegerText(std::int32_t n);
 
-// A time stamp in the "##.00" pattern: 5 -> "5.00", 0 -> ".00", -5 -> "-5.00".
-std::string TimeText(std::int32_t n);
-void AppendTimeText(std::string& out, std::int32_t n);
+// A time stamp given in hundredths of a second, in the "##.00" pattern:
+// 500 -> "5.00", 250 -> "2.50", 0 -> ".00", 50 -> ".50", -500 -> "-5.00", -50 -> "-.50".
+std::string TimeStampText(std::int64_t hundredths);
+void AppendTimeStampText(std::string& out, std::int64_t hundredths);
+
+// A marker line's start time as the instruments write it: up to 15 significant
+// digits, never an exponent, trailing zeros dropped, no point for a whole number.
+// 360.165999999997 -> "360.165999999997", 659.0 -> "659", 0.0001 -> "0.0001".
+std::string StartTimeText(double seconds);
+void AppendStartTimeText(std::string& out, double seconds);
 
 // A DP value in the "0.0#####" pattern: 15 significant digits, then six decimals
 // rounded half away from zero, trailing zeros dropped but one kept; never an
@@ -19,6 +26,12 @@ void AppendTimeText(std::string& out, std::int32_t n);
 // A value that rounds to zero is written "0.0", without a sign.
 std::string SignalText(double x);
 void AppendSignalText(std::string& out, double x);
+
+namespace detail {
+// The DP text by way of the 15 digits, for every value; AppendSignalText takes a
+// shortcut for most values and must give the same characters.
+void AppendSignalTextExact(std::string& out, double x);
+}  // namespace detail
 
 // A double rounded to 15 significant decimal digits, the first step of the DP text.
 struct Significant15 {

@@ -1,5 +1,7 @@
 #include "rewrite.hpp"
 
+#include <cstring>
+#include <limits>
 #include <string>
 
 #include "fields.hpp"
@@ -11,6 +13,11 @@ namespace tandemo {
 
 namespace {
 
+// Appended time stamps stay within the 32-bit range of whole seconds that stored
+// files and their readers have always had: -2147483648.00 to 2147483647.00.
+constexpr std::int64_t kLowestTime = std::int64_t{std::numeric_limits<std::int32_t>::min()} * 100;
+constexpr std::int64_t kHighestTime = std::int64_t{std::numeric_limits<std::int32_t>::max()} * 100;
+
 MergeError At(ErrorCode code, FilePlace place, long long line, std::string detail) {
   return MergeError{code, place, line, std::move(detail)};
 }
@@ -20,149 +27,396 @@ std::string CommaTooFar(std::string_view line) {
          ", beyond 32767";
 }
 
+// Seconds for a message: "2", "2.5", "-0.5", "3.57".
+std::string SecondsText(std::int64_t hundredths) {
+  std::string text = TimeStampText(hundredths);
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  if (text.empty() || text == "-") text += '0';
+  const std::size_t point = text.find('.');
+  if (point == 0 || (point == 1 && text[0] == '-')) text.insert(point, "0");
+  return text;
+}
+
+// A data line's time field as the file writes it, quoted.
+std::string TimeField(std::string_view line) { return Quoted(line.substr(0, line.find(','))); }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Where a marker line's fourth field, the injection's start time on the run's
+// clock, holds its number (without the blanks around it).
+struct StartTime {
+  bool present = false;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  double seconds = 0.0;
+};
+
+StartTime FindStartTime(std::string_view marker) {
+  std::size_t comma = std::string_view::npos;
+  for (int k = 0; k < 3; ++k) {
+    comma = marker.find(',', comma == std::string_view::npos ? 0 : comma + 1);
+    if (comma == std::string_view::npos) return {};
+  }
+  std::size_t begin = comma + 1;
+  std::size_t end = marker.find(',', begin);
+  if (end == std::string_view::npos) end = marker.size();
+  while (begin < end && IsBlank(marker[begin])) ++begin;
+  while (end > begin && IsBlank(marker[end - 1])) --end;
+  if (begin == end) return {};
+  Checked<double> seconds = FieldNumber(marker.substr(begin, end - begin));
+  if (!seconds) return {};
+  return StartTime{true, begin, end, seconds.value};
+}
+
+// `text` made a copy of `view`; cheaper than assign() for texts of one length.
+void CopyInto(std::string& text, std::string_view view) {
+  if (text.size() != view.size()) text.resize(view.size());
+  if (!view.empty()) std::memcpy(text.data(), view.data(), view.size());
+}
+
+double Seconds(std::int64_t hundredths) { return static_cast<double>(hundredths) / 100.0; }
+
+// The line that starts at `offset`, read again as the file holds it; `written`
+// when the file cannot be read again (a pipe).
+std::string LineAt(LineReader& reader, std::uint64_t offset, const std::string& written) {
+  std::string_view line;
+  if (!reader.SeekTo(offset) || reader.Next(line) != LineReader::Status::Line) return written;
+  return std::string(line);
+}
+
 }  // namespace
 
-std::optional<MergeError> RewriteSecondFile(LineReader& second, FilePlace place, TrackedOutput& out,
+namespace detail {
+
+std::optional<double> QuickDecimal(std::string_view field) {
+  // Powers of ten a double holds exactly: a whole number below 2^53 divided by one
+  // of them is rounded once, as the nearest double to the decimal, which is what
+  // FieldNumber gives.
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  std::size_t i = 0;
+  const bool negative = !field.empty() && field[0] == '-';
+  if (negative) ++i;
+  std::uint64_t mantissa = 0;
+  int digits = 0;  // significant digits taken
+  int decimals = 0;
+  bool point = false;
+  bool any = false;
+  for (; i < field.size(); ++i) {
+    const char c = field[i];
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (c < '0' || c > '9') return std::nullopt;
+    any = true;
+    if (mantissa == 0 && c == '0') {
+      if (point) ++decimals;
+      continue;
+    }
+    if (++digits > 15) return std::nullopt;
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+    if (point) ++decimals;
+  }
+  if (!any || decimals > 22) return std::nullopt;
+  const double value = static_cast<double>(mantissa) / kPowers[decimals];
+  return negative ? -value : value;
+}
+
+}  // namespace detail
+
+std::optional<MergeError> TakeStatistics(const TrackedOutput& out, RunState& state) {
+  const DataTail& tail = out.tail();
+  if (tail.count() < 2) {
+    return MergeError{ErrorCode::NoTimeStep, FilePlace::Input(1), 0,
+                      "fewer than two data lines (lines with a comma after the first marker "
+                      "line), so the time step cannot be taken"};
+  }
+  const std::string& last = tail.last().text;
+  const std::string& previous = tail.previous().text;
+  const FilePlace file = tail.last().file;
+  const long long line = tail.last().line;
+
+  Checked<std::int32_t> step = tail.StepHundredths();
+  if (!step) {
+    return MergeError{ErrorCode::Overflow, file, line,
+                      "the time step from " + TimeField(previous) + " to " + TimeField(last) +
+                          " does not fit in 16 bits"};
+  }
+  if (step.value <= 0) {
+    return MergeError{ErrorCode::NoTimeStep, file, line,
+                      "the last two data lines have the time stamps " + TimeField(previous) + " and " +
+                          TimeField(last) + ", a time step of " + SecondsText(step.value) +
+                          " that would not advance the time axis"};
+  }
+  Checked<std::int64_t> time = tail.LastTimeHundredths();
+  if (!time) {
+    return MergeError{ErrorCode::Overflow, file, line,
+                      "the time stamp " + TimeField(last) + " does not fit in 32 bits"};
+  }
+  Checked<std::int16_t> p = CommaPosition(last);
+  Checked<std::int16_t> after = p ? AddInt16(p.value, 1) : Checked<std::int16_t>(Failure::Overflow);
+  if (!after) {
+    return MergeError{ErrorCode::Overflow, file, line,
+                      "the first comma stands at position " + std::to_string(last.find(',') + 1) +
+                          "; the position after it does not fit in 16 bits"};
+  }
+  if (out.markerLines() > std::numeric_limits<std::int32_t>::max()) {
+    return MergeError{ErrorCode::Overflow, file, 0, "more than 2147483647 marker lines"};
+  }
+  state.markerCount = static_cast<std::int32_t>(out.markerLines());
+  state.stepHundredths = step.value;
+  state.timeHundredths = time.value;
+  state.lastDp = RoundToSingle(tail.LastDp());
+  return std::nullopt;
+}
+
+std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, TrackedOutput& out,
                                             RunState& state, const MergeOptions& options,
                                             MergeProgress& progress, RewriteReport& report) {
   const bool compensate = options.compensate;
-  bool blnInData = false;
-  bool blnMarkerLine = false;
-  bool blnOffsetTaken = false;
-  bool seenMarker = false;   // the file's first marker line has been read
-  bool haveRefDP = false;    // a baseline line has set sngRefDP
-  float sngRefDP = 0.0f;
-  float sngDPOffset = 0.0f;
+  bool inDataSection = false;
+  bool offsetTaken = false;
+  bool seenMarker = false;       // the file's first marker line has been read
+  bool haveReferenceDp = false;  // a baseline line has set referenceDp
+  float referenceDp = 0.0f;
+  float dpOffset = 0.0f;
+  // For the cut-short rule at the end: how many data lines were appended since the
+  // latest one that was not (a baseline line), and that one's fields (0: none).
+  long long appendedInARow = 0;
+  std::size_t unwrittenFields = 0;
+  std::uint64_t lineStart = 0;      // where the line being read starts in the file
+  std::uint64_t lastDataStart = 0;  // likewise for the latest appended data line
+  bool heldIsLast = false;          // the output holds this file's latest non-empty line
+  // The time field of the file's latest line with a comma after its first marker line.
+  std::string ownTimeBefore;
+  bool haveOwnTimeBefore = false;
+
+  // A marker line with a start time waits for its injection's first data line,
+  // which tells how far the injection moves on the merged file's clock.
+  struct HeldMarker {
+    bool held = false;
+    std::string text;
+    long long line = 0;
+    StartTime startTime;
+    std::optional<double> fallbackShift;  // for an injection without a data line to go by
+  } marker;
+  // A data line whose DP cannot be compensated waits for the next non-empty line:
+  // as the file's last data line it was cut short and is left out, else it fails.
+  struct HeldDataLine {
+    bool held = false;
+    std::string read;  // as read, for the note
+    long long line = 0;
+    std::optional<MergeError> failure;
+  } suspect;
+
+  auto putMarker = [&](std::optional<double> shift) {
+    marker.held = false;
+    if (!shift) {
+      out.Put(marker.text, SourcePlace{place, marker.line});
+      return;
+    }
+    std::string shifted = marker.text.substr(0, marker.startTime.begin);
+    AppendStartTimeText(shifted, marker.startTime.seconds + *shift);
+    shifted.append(marker.text, marker.startTime.end, std::string::npos);
+    out.Put(shifted, SourcePlace{place, marker.line});
+  };
+
+  // Field 1 replaced, every other character kept: what joining the split fields
+  // gives, without cutting the whole line apart.
+  std::string joined;
+  auto compensateLine = [&](std::string& line, long long lineNo) -> std::optional<MergeError> {
+    const std::size_t comma1 = line.find(',');
+    if (comma1 == std::string::npos) {
+      return At(ErrorCode::Subscript, place, lineNo,
+                "the line " + Quoted(line) + " inside a data section has no DP field to compensate");
+    }
+    const std::size_t comma2 = line.find(',', comma1 + 1);
+    const std::string_view field1 = std::string_view(line).substr(
+        comma1 + 1, comma2 == std::string::npos ? std::string::npos : comma2 - comma1 - 1);
+    std::optional<double> quick = detail::QuickDecimal(field1);
+    Checked<double> dp = quick ? Checked<double>(*quick) : FieldNumber(field1);
+    if (!dp) {
+      return At(CodeOf(dp.failure), place, lineNo,
+                "the DP field " + Quoted(field1) +
+                    (dp.failure == Failure::Overflow ? " is beyond the 64-bit float range"
+                                                     : " is not a number"));
+    }
+    joined.assign(line, 0, comma1 + 1);
+    AppendSignalText(joined, dp.value - static_cast<double>(dpOffset));
+    if (comma2 != std::string::npos) joined.append(line, comma2, std::string::npos);
+    line.swap(joined);
+    return std::nullopt;
+  };
 
   std::string line;  // the line as it will be written
-  std::string joined;
   std::string_view read;
 
   for (;;) {
-    LineReader::Status status = second.Next(read);
+    lineStart = later.Offset();
+    LineReader::Status status = later.Next(read);
     if (status == LineReader::Status::End) break;
-    const long long lineNo = second.LineNumber();
+    const long long lineNo = later.LineNumber();
     if (status == LineReader::Status::Error) {
-      return ReadFailure(place, lineNo + 1, second.error());
+      return ReadFailure(place, lineNo + 1, later.error());
     }
-    if (progress.Stop(second.Offset())) return MergeProgress::Cancelled();
+    if (progress.Stop(later.Offset())) return MergeProgress::Cancelled();
+    if (read.empty()) continue;  // never written, never a baseline line
+    heldIsLast = false;  // a line follows the held data line, whether it is written or not
+    if (suspect.held) return std::move(*suspect.failure);  // a line follows it: not cut short
 
     Checked<std::int16_t> p = CommaPosition(read);
     if (!p) return At(ErrorCode::Overflow, place, lineNo, CommaTooFar(read));
     const auto pos = static_cast<std::size_t>(p.value);
 
-    bool written = false;
     if (IsMarkerLine(read)) {
-      blnInData = true;
+      if (marker.held) putMarker(marker.fallbackShift);
+      inDataSection = true;
       seenMarker = true;
       if (pos == 0) {
-        Checked<std::int32_t> lowered = SubInt32(state.lngMarkerCount, 1);
+        Checked<std::int32_t> lowered = SubInt32(state.markerCount, 1);
         if (!lowered) {
           return At(ErrorCode::Overflow, place, lineNo,
                     "the injection count falls below -2147483648");
         }
-        state.lngMarkerCount = lowered.value;
-        blnInData = false;
-      } else {
-        double own = LeadingValue(CharactersFrom(read, 2, pos));
-        Checked<std::int32_t> rounded = RoundToInt32(own);
-        if (!rounded) {
-          return At(ErrorCode::Overflow, place, lineNo,
-                    "the injection number " + Quoted(read.substr(1, pos - 2)) +
-                        " does not fit in 32 bits");
-        }
-        Checked<std::int32_t> number = AddInt32(rounded.value, state.lngMarkerCount);
-        if (!number) {
-          return At(ErrorCode::Overflow, place, lineNo,
-                    "the injection number " + std::to_string(rounded.value) + " + " +
-                        std::to_string(state.lngMarkerCount) + " does not fit in 32 bits");
-        }
-        line.assign("@");
-        line += IntegerText(number.value);
-        line += ',';
-        line.append(TextAfter(read, pos));
-        blnMarkerLine = true;
-        if (report.injectionsAppended == 0) report.firstNumber = number.value;
-        report.lastNumber = number.value;
-        ++report.injectionsAppended;
-        written = true;
+        state.markerCount = lowered.value;
+        inDataSection = false;
+        continue;
       }
-    } else if (pos != 0 && blnInData) {  // a data line
-      Checked<std::int32_t> time = AddInt32(state.lngTime, state.intStep);
-      if (!time) {
+      double own = LeadingValue(CharactersFrom(read, 2, pos));
+      Checked<std::int32_t> rounded = RoundToInt32(own);
+      if (!rounded) {
         return At(ErrorCode::Overflow, place, lineNo,
-                  "the time stamp " + std::to_string(state.lngTime) + " + " +
-                      std::to_string(state.intStep) + " leaves the 32-bit range");
+                  "the injection number " + Quoted(read.substr(1, pos - 2)) +
+                      " does not fit in 32 bits");
       }
-      state.lngTime = time.value;
-      line.clear();
-      AppendTimeText(line, state.lngTime);
+      Checked<std::int32_t> number = AddInt32(rounded.value, state.markerCount);
+      if (!number) {
+        return At(ErrorCode::Overflow, place, lineNo,
+                  "the injection number " + std::to_string(rounded.value) + " + " +
+                      std::to_string(state.markerCount) + " does not fit in 32 bits");
+      }
+      line.assign("@");
+      line += IntegerText(number.value);
       line += ',';
       line.append(TextAfter(read, pos));
-      if (!blnOffsetTaken) {
-        if (compensate && !haveRefDP) {
-          return At(ErrorCode::NoBaseline, place, lineNo,
-                    "no baseline line (a line with a comma after the first marker line) comes "
-                    "before the first data line, so there is no reference DP to compensate from");
-        }
-        blnOffsetTaken = true;
-        Checked<float> offset = TestedSingleDifference(sngRefDP, state.sngLastDP);
-        if (!offset) {
-          return At(ErrorCode::Overflow, place, lineNo,
-                    "the DP offset between the reference DP " + ShortestText(sngRefDP) +
-                        " and the first file's last DP " + ShortestText(state.sngLastDP) +
-                        " is beyond the 32-bit float range");
-        }
-        sngDPOffset = offset.value;
+      if (report.injectionsAppended == 0) report.firstNumber = number.value;
+      report.lastNumber = number.value;
+      ++report.injectionsAppended;
+      const StartTime startTime = FindStartTime(line);
+      if (!startTime.present) {
+        out.Put(line, SourcePlace{place, lineNo});
+        continue;
       }
-      ++report.dataLinesAppended;
-      written = true;
-    } else {  // an other line: only baseline lines give the reference DP
-      if (pos != 0 && seenMarker) {
-        Checked<std::int16_t> after = AddInt16(p.value, 1);
-        if (!after) {
-          return At(ErrorCode::Overflow, place, lineNo,
-                    "the first comma stands at position 32767; the position after it does not "
-                    "fit in 16 bits");
-        }
-        sngRefDP = RoundToSingle(LeadingValue(CharactersFrom(read, static_cast<std::size_t>(after.value), read.size())));
-        haveRefDP = true;
+      marker.held = true;
+      marker.text.swap(line);
+      marker.line = lineNo;
+      marker.startTime = startTime;
+      marker.fallbackShift.reset();
+      if (haveOwnTimeBefore) {
+        // As if the injection's data went on from the line before it in step with the merged clock.
+        Checked<double> ownTime = FieldNumber(ownTimeBefore);
+        if (ownTime) marker.fallbackShift = Seconds(state.timeHundredths) - ownTime.value;
       }
-      if (!read.empty() && blnInData) {  // a line without a comma inside a data section
-        line.assign(read);
-        written = true;
-      }
+      continue;
     }
-    if (!written) continue;
 
-    if (compensate && !blnMarkerLine) {
-      // Field 1 replaced, every other character kept: what joining the split fields
-      // gives, without cutting the whole line apart.
-      const std::size_t comma1 = line.find(',');
-      if (comma1 == std::string::npos) {
-        return At(ErrorCode::Subscript, place, lineNo,
-                  "the line " + Quoted(line) + " inside a data section has no DP field to compensate");
+    if (pos != 0 && seenMarker) {  // a data line: a baseline line or one to append
+      if (inDataSection) {
+        const std::int64_t timeBefore = state.timeHundredths;
+        const std::int64_t time = timeBefore + state.stepHundredths;
+        if (time < kLowestTime || time > kHighestTime) {
+          return At(ErrorCode::Overflow, place, lineNo,
+                    "the time stamp " + SecondsText(timeBefore) + " + " +
+                        SecondsText(state.stepHundredths) + " leaves the 32-bit range");
+        }
+        state.timeHundredths = time;
+        if (marker.held) {
+          Checked<double> ownTime = FieldNumber(read.substr(0, pos - 1));
+          putMarker(ownTime ? std::optional<double>(Seconds(time) - ownTime.value) : marker.fallbackShift);
+        }
+        CopyInto(ownTimeBefore, read.substr(0, pos - 1));
+        haveOwnTimeBefore = true;
+        line.clear();
+        AppendTimeStampText(line, time);
+        line += ',';
+        line.append(TextAfter(read, pos));
+        if (!offsetTaken) {
+          if (compensate && !haveReferenceDp) {
+            return At(ErrorCode::NoBaseline, place, lineNo,
+                      "no baseline line (a line with a comma after the first marker line) comes "
+                      "before the first data line, so there is no reference DP to compensate from");
+          }
+          offsetTaken = true;
+          Checked<float> offset = TestedSingleDifference(referenceDp, state.lastDp);
+          if (!offset) {
+            return At(ErrorCode::Overflow, place, lineNo,
+                      "the DP offset between the reference DP " + ShortestText(referenceDp) +
+                          " and the first file's last DP " + ShortestText(state.lastDp) +
+                          " is beyond the 32-bit float range");
+          }
+          dpOffset = offset.value;
+        }
+        ++report.dataLinesAppended;
+        if (compensate) {
+          if (auto failure = compensateLine(line, lineNo)) {
+            if (failure->code != ErrorCode::TypeMismatch) return failure;
+            suspect = HeldDataLine{true, std::string(read), lineNo, std::move(failure)};
+            state.timeHundredths = timeBefore;
+            --report.dataLinesAppended;
+            continue;
+          }
+        }
+        ++appendedInARow;
+        lastDataStart = lineStart;
+        out.PutDataLine(line, SourcePlace{place, lineNo});
+        heldIsLast = true;
+        continue;
       }
-      const std::size_t comma2 = line.find(',', comma1 + 1);
-      const std::string_view field1 = std::string_view(line).substr(
-          comma1 + 1, comma2 == std::string::npos ? std::string::npos : comma2 - comma1 - 1);
-      Checked<double> dp = FieldNumber(field1);
-      if (!dp) {
-        return At(CodeOf(dp.failure), place, lineNo,
-                  "the DP field " + Quoted(field1) +
-                      (dp.failure == Failure::Overflow ? " is beyond the 64-bit float range"
-                                                       : " is not a number"));
+      appendedInARow = 0;
+      unwrittenFields = FieldCount(read);
+      // Only baseline lines give the reference DP.
+      Checked<std::int16_t> after = AddInt16(p.value, 1);
+      if (!after) {
+        return At(ErrorCode::Overflow, place, lineNo,
+                  "the first comma stands at position 32767; the position after it does not "
+                  "fit in 16 bits");
       }
-      joined.assign(line, 0, comma1 + 1);
-      AppendSignalText(joined, dp.value - static_cast<double>(sngDPOffset));
-      if (comma2 != std::string::npos) joined.append(line, comma2, std::string::npos);
-      line.swap(joined);
+      referenceDp = RoundToSingle(
+          LeadingValue(CharactersFrom(read, static_cast<std::size_t>(after.value), read.size())));
+      haveReferenceDp = true;
+      ownTimeBefore.assign(read.substr(0, pos - 1));
+      haveOwnTimeBefore = true;
+      continue;
+    }
+
+    if (!inDataSection) continue;  // header lines and lines outside every data section
+    // A line without a comma inside a data section is written as read.
+    if (marker.held) putMarker(marker.fallbackShift);
+    line.assign(read);
+    if (compensate) {
+      if (auto failure = compensateLine(line, lineNo)) return failure;
     }
     out.Put(line, SourcePlace{place, lineNo});
-    blnMarkerLine = false;
   }
-  report.offsetTaken = blnOffsetTaken;
-  report.sngDPOffset = sngDPOffset;
+
+  if (marker.held) putMarker(marker.fallbackShift);
+  if (suspect.held || !heldIsLast) {  // the line held is not the file's last
+    out.WriteHeldLine();
+    if (suspect.held) report.cutShort = CutShortLine{place, suspect.line, suspect.read};
+  } else {
+    const std::size_t fieldsBefore =
+        appendedInARow >= 2 ? FieldCount(out.tail().previous().text) : unwrittenFields;
+    if (auto cut = out.EndOfFile(fieldsBefore)) {
+      state.timeHundredths -= state.stepHundredths;
+      --report.dataLinesAppended;
+      report.cutShort = CutShortLine{place, cut->line, LineAt(later, lastDataStart, cut->text)};
+    }
+  }
+  report.offsetTaken = offsetTaken;
+  report.sngDPOffset = dpOffset;
   return std::nullopt;
 }
 

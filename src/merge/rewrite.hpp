@@ -1,11 +1,14 @@
-// The second file's rewrite: its injections are appended to the merged file with
+// A later file's rewrite: its injections are appended to the merged file with
 // their numbers continued, their time stamps continued in the first file's time
-// step and, on request, their DP signal shifted by one offset.
+// step, their marker lines' start times moved onto the merged file's clock and, on
+// request, their DP signal shifted by one offset.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
+#include "data_tail.hpp"
 #include "failure.hpp"
 #include "line_io.hpp"
 #include "merge_options.hpp"
@@ -15,11 +18,15 @@ namespace tandemo {
 
 // What the merged file so far hands to the rewrite of the next file.
 struct RunState {
-  std::int32_t lngMarkerCount = 0;  // marker lines so far; lowered for each "@" line without a comma
-  std::int16_t intStep = 0;         // time step of the first file
-  std::int32_t lngTime = 0;         // running time stamp; starts as the first file's last one
-  float sngLastDP = 0.0f;           // DP value of the first file's last data line
+  std::int32_t markerCount = 0;     // marker lines so far; lowered for each "@" line without a comma
+  std::int32_t stepHundredths = 0;  // time step of the first file, in hundredths of a second
+  std::int64_t timeHundredths = 0;  // running time stamp; starts as the first file's last one
+  float lastDp = 0.0f;              // DP value of the first file's last data line
 };
+
+// Time step, last time stamp, last DP and marker count of what has been written
+// so far, from its last two data lines.
+std::optional<MergeError> TakeStatistics(const TrackedOutput& out, RunState& state);
 
 struct RewriteReport {
   long long injectionsAppended = 0;  // marker lines with a comma written
@@ -28,15 +35,23 @@ struct RewriteReport {
   long long dataLinesAppended = 0;
   bool offsetTaken = false;
   float sngDPOffset = 0.0f;
+  std::optional<CutShortLine> cutShort;  // the file's last data line, left out
 };
 
-// Reads `second` to its end and appends what continues the merged file to `out`.
+// Reads `later` to its end and appends what continues the merged file to `out`.
 // Baseline lines (lines with a comma after the file's first marker line and before
 // its first data section) give the reference DP; with `compensate` on, a file
 // without one is refused rather than shifted by the whole last DP. Between lines
 // `progress` is told how far the file is read, and may stop the rewrite.
-std::optional<MergeError> RewriteSecondFile(LineReader& second, FilePlace place, TrackedOutput& out,
+std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, TrackedOutput& out,
                                             RunState& state, const MergeOptions& options,
                                             MergeProgress& progress, RewriteReport& report);
+
+namespace detail {
+// A DP field of the plain form "[-]digits[.digits]" with at most 15 significant
+// digits, read exactly as FieldNumber reads it; nothing for any other form, which
+// FieldNumber then reads.
+std::optional<double> QuickDecimal(std::string_view field);
+}  // namespace detail
 
 }  // namespace tandemo

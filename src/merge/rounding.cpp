@@ -15,8 +15,9 @@ Checked<Int> RoundTo(double x) {
   double diff = x - fl;
   double r = fl;
   if (diff > 0.5 || (diff == 0.5 && std::fmod(fl, 2.0) != 0.0)) r = fl + 1.0;
-  if (r < static_cast<double>(std::numeric_limits<Int>::min()) ||
-      r > static_cast<double>(std::numeric_limits<Int>::max())) {
+  // r is whole, so "below -min" is "at most max"; -min is exact as a double where max may not be.
+  const double low = static_cast<double>(std::numeric_limits<Int>::min());
+  if (r < low || r >= -low) {
     return Failure::Overflow;
   }
   return static_cast<Int>(r);
@@ -26,6 +27,7 @@ Checked<Int> RoundTo(double x) {
 
 Checked<std::int16_t> RoundToInt16(double x) { return RoundTo<std::int16_t>(x); }
 Checked<std::int32_t> RoundToInt32(double x) { return RoundTo<std::int32_t>(x); }
+Checked<std::int64_t> RoundToInt64(double x) { return RoundTo<std::int64_t>(x); }
 
 float RoundToSingle(double x) { return static_cast<float>(x); }
 

@@ -12,6 +12,7 @@ namespace tandemo {
 // rounding, so 32767.5 overflows (it rounds to 32768) while -32768.5 gives -32768.
 Checked<std::int16_t> RoundToInt16(double x);
 Checked<std::int32_t> RoundToInt32(double x);
+Checked<std::int64_t> RoundToInt64(double x);
 
 // Nearest 32-bit float, ties to even. Magnitudes beyond the float range become
 // infinity; the offset test catches that where it matters.

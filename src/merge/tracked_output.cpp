@@ -5,16 +5,37 @@
 namespace tandemo {
 
 void TrackedOutput::Put(std::string_view line, SourcePlace from) {
-  writer_.WriteLine(line);
   if (IsMarkerLine(line)) {
+    WriteHeld();
+    writer_.WriteLine(line);
     ++markers_;
     return;
   }
-  if (markers_ == 0 || !IsDataLine(line)) return;
-  previous_.swap(last_);
-  last_.assign(line);
-  lastPlace_ = from;
-  if (dataLines_ < 2) ++dataLines_;
+  WriteHeld();
+  if (markers_ > 0 && IsDataLine(line)) {
+    tail_.Add(line, from.line, from.file);
+    held_ = true;
+    return;
+  }
+  writer_.WriteLine(line);
+}
+
+void TrackedOutput::PutDataLine(std::string& line, SourcePlace from) {
+  WriteHeld();
+  tail_.Take(line, from.line, from.file);
+  held_ = true;
+}
+
+std::optional<DataLine> TrackedOutput::EndOfFile(std::size_t fieldsBefore) {
+  if (!held_) return std::nullopt;
+  if (!LooksCutShort(tail_.last().text, fieldsBefore)) {
+    WriteHeld();
+    return std::nullopt;
+  }
+  held_ = false;
+  DataLine cut = tail_.last();
+  tail_.DropLast();
+  return cut;
 }
 
 }  // namespace tandemo

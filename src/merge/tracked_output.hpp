@@ -1,13 +1,16 @@
 // The merged file as it is written: every line goes through here, which keeps
-// what the next join needs to know of it: its marker lines and its last two
-// data lines (lines after the first marker line that are not empty, not marker
-// lines, and hold a comma).
+// what the next join needs to know of it: its marker lines and its last data
+// lines (lines after the first marker line that are not empty, not marker lines,
+// and hold a comma). The latest data line is held back until the next line or the
+// end of its file, so that a last data line cut short can still be left out.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "data_tail.hpp"
 #include "failure.hpp"
 #include "line_io.hpp"
 
@@ -24,21 +27,31 @@ class TrackedOutput {
   explicit TrackedOutput(LineWriter& writer) : writer_(writer) {}
 
   void Put(std::string_view line, SourcePlace from);
+  // A line the caller knows to be a data line (after the first marker line, with a
+  // comma); it is taken without a copy, and `line` comes back holding other text.
+  void PutDataLine(std::string& line, SourcePlace from);
+
+  // The file being copied has ended. A data line still held is its last one: when
+  // it looks cut short beside the file's data line before it (`fieldsBefore`
+  // fields, 0 when there is none) it is left out and returned, else it is written.
+  std::optional<DataLine> EndOfFile(std::size_t fieldsBefore);
+  // Writes a data line still held, whatever it looks like.
+  void WriteHeldLine() { WriteHeld(); }
 
   long long markerLines() const { return markers_; }
-  int dataLines() const { return dataLines_ >= 2 ? 2 : dataLines_; }  // 0, 1 or 2 (enough)
-  const std::string& lastData() const { return last_; }
-  const std::string& previousData() const { return previous_; }
-  SourcePlace lastDataPlace() const { return lastPlace_; }
-  long long linesWritten() const { return writer_.LinesWritten(); }
+  const DataTail& tail() const { return tail_; }
+  long long linesWritten() const { return writer_.LinesWritten() + (held_ ? 1 : 0); }
 
  private:
+  void WriteHeld() {
+    if (held_) writer_.WriteLine(tail_.last().text);
+    held_ = false;
+  }
+
   LineWriter& writer_;
   long long markers_ = 0;
-  int dataLines_ = 0;
-  std::string previous_;
-  std::string last_;
-  SourcePlace lastPlace_;
+  DataTail tail_;
+  bool held_ = false;
 };
 
 }  // namespace tandemo

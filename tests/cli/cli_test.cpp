@@ -283,7 +283,7 @@ const FailureCase kFailures[] = {
     {"Subscript", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "no comma"}), true,
      "Subscript out of range (9): second file, line 5: the line \"no comma\" inside a data section has no DP "
      "field to compensate"},
-    {"TypeMismatch", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "3,abc"}), true,
+    {"TypeMismatch", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "3,abc", "4,4"}), true,
      "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number"},
     {"NoTimeStep", Setup::Files, Text({"$ 1 , 2", "@0", "5.0,1"}), kSecond, false,
      "No time step (1001): first file: fewer than two data lines (lines with a comma after the first marker "
@@ -538,7 +538,7 @@ const HardeningCase kHardeningCases[] = {
      [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
     {"NulByteInAField", false,
      [](const TempDir& dir) {
-       tandemo::test::WriteFile(dir / "second.itc", Text({"@0", "1,1", "@1,x", "2,2", std::string("3,a\0b", 5)}));
+       tandemo::test::WriteFile(dir / "second.itc", Text({"@0", "1,1", "@1,x", "2,2", std::string("3,a\0b", 5), "4,4"}));
        return Staged{{"--compensate", "-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, {}};
      },
      1, "",

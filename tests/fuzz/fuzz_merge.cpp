@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -175,17 +176,25 @@ bool PlainNumber(std::string_view text, double& out) {
   return r.ec == std::errc() && r.ptr == text.data() + text.size() && std::isfinite(out);
 }
 
-// The time stamp the merge writes: a whole number and ".00" ("-5.00", ".00" for 0).
+// The time stamp the merge writes, in hundredths: digits, "." and two decimals
+// ("-5.00", "602.50", ".00" for 0, "-.50"; no leading zero, no "+").
 bool WrittenTime(std::string_view text, long long& out) {
-  if (text.size() < 3 || text.substr(text.size() - 3) != ".00") return false;
-  text.remove_suffix(3);
-  if (text.empty()) {
-    out = 0;
-    return true;
+  if (text.size() < 3 || text[text.size() - 3] != '.') return false;
+  const std::string_view decimals = text.substr(text.size() - 2);
+  if (decimals[0] < '0' || decimals[0] > '9' || decimals[1] < '0' || decimals[1] > '9') return false;
+  const bool negative = !text.empty() && text.front() == '-';
+  std::string_view whole = text.substr(negative ? 1 : 0, text.size() - 3 - (negative ? 1 : 0));
+  long long seconds = 0;
+  if (!whole.empty()) {
+    auto r = std::from_chars(whole.data(), whole.data() + whole.size(), seconds);
+    if (r.ec != std::errc() || r.ptr != whole.data() + whole.size() || whole.front() == '0' ||
+        whole.front() == '-' || whole.front() == '+')
+      return false;
   }
-  auto r = std::from_chars(text.data(), text.data() + text.size(), out);
-  return r.ec == std::errc() && r.ptr == text.data() + text.size() && out != 0 &&
-         text.front() != '+' && !(text.size() > 1 && text.front() == '0');
+  const long long magnitude = seconds * 100 + (decimals[0] - '0') * 10 + (decimals[1] - '0');
+  if (negative && magnitude == 0) return false;  // zero has no sign
+  out = negative ? -magnitude : magnitude;
+  return true;
 }
 
 struct Run {
@@ -204,7 +213,8 @@ void CheckFailure(const Run& run) {
 // What holds for every successful merge: CR LF lines, none empty; the first
 // file's non-empty lines first, unchanged; after them only marker lines "@n,..."
 // and lines of the data sections, whose time stamps strictly increase.
-void CheckSuccess(Run& run, const std::vector<std::string_view>& firstLines) {
+void CheckSuccess(Run& run, const std::vector<std::string_view>& firstLines,
+                  const std::vector<std::string_view>& contents) {
   run.lines = OutputLines(run.output, run.name);
   const tandemo::MergeSummary& s = run.outcome.summary;
   CHECK(s.linesWritten == static_cast<long long>(run.lines.size()),
@@ -212,9 +222,25 @@ void CheckSuccess(Run& run, const std::vector<std::string_view>& firstLines) {
             std::to_string(run.lines.size()));
   for (std::string_view line : run.lines) CHECK(!line.empty(), std::string(run.name) + ": an empty line");
 
+  // A cut-short last data line left out of a file is its last non-empty line.
+  auto checkCutShort = [&](const std::optional<tandemo::CutShortLine>& cut, std::string_view input) {
+    if (!cut) return;
+    const std::vector<std::string_view> lines = InputLines(input);
+    CHECK(cut->line >= 1 && static_cast<std::size_t>(cut->line) <= lines.size() &&
+              lines[static_cast<std::size_t>(cut->line) - 1] == cut->text,
+          std::string(run.name) + ": the line reported cut short is not the file's: " + cut->text);
+    for (std::size_t k = static_cast<std::size_t>(cut->line); k < lines.size(); ++k)
+      CHECK(lines[k].empty(), std::string(run.name) + ": a line cut short is not the file's last: " + cut->text);
+  };
+  checkCutShort(s.firstFile.cutShort, contents[0]);
+  for (std::size_t j = 0; j < s.joins.size() && j + 1 < contents.size(); ++j)
+    checkCutShort(s.joins[j].cutShort, contents[j + 1]);
+
   std::size_t n = 0;
-  for (std::string_view line : firstLines) {
+  for (std::size_t k = 0; k < firstLines.size(); ++k) {
+    std::string_view line = firstLines[k];
     if (line.empty()) continue;
+    if (s.firstFile.cutShort && s.firstFile.cutShort->line == static_cast<long long>(k + 1)) continue;
     CHECK(n < run.lines.size() && run.lines[n] == line,
           std::string(run.name) + ": the first file's line " + std::string(line) + " is not copied unchanged");
     ++n;
@@ -222,6 +248,7 @@ void CheckSuccess(Run& run, const std::vector<std::string_view>& firstLines) {
   long long markers = 0;
   bool haveTime = false;
   long long lastTime = 0;
+  long long step = 0;  // every appended time stamp is the one before it plus the first file's step
   for (std::size_t i = n; i < run.lines.size(); ++i) {
     std::string_view line = run.lines[i];
     if (IsMarker(line)) {
@@ -239,6 +266,9 @@ void CheckSuccess(Run& run, const std::vector<std::string_view>& firstLines) {
     CHECK(WrittenTime(Fields(line)[0], t), std::string(run.name) + ": bad time stamp in " + std::string(line));
     CHECK(!haveTime || t > lastTime,
           std::string(run.name) + ": the time axis does not advance at " + std::string(line));
+    if (haveTime && step == 0) step = t - lastTime;
+    CHECK(!haveTime || t - lastTime == step,
+          std::string(run.name) + ": the time stamps do not go on in one step at " + std::string(line));
     haveTime = true;
     lastTime = t;
   }
@@ -251,10 +281,31 @@ std::string_view FromFirstComma(std::string_view line) {
   return at == std::string_view::npos ? line : line.substr(at);
 }
 
+// A field as a plain decimal number once the blanks around it are taken off.
+bool TrimmedNumber(std::string_view text, double& out) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return PlainNumber(text, out);
+}
+
+// The fields of a marker line but its fourth, the start time, which the merge moves.
+std::string WithoutStartTime(std::string_view line) {
+  std::vector<std::string_view> f = Fields(line.substr(line.find(',') == std::string_view::npos ? line.size() : line.find(',')));
+  std::string rest;
+  for (std::size_t k = 0; k < f.size(); ++k) {
+    if (k == 3) continue;  // fields of the text from the first comma on: "", volume, duration, start
+    rest += std::string(f[k]) + "|";
+  }
+  return rest;
+}
+
 // Without compensation every appended line is a line of the second file, in its
-// order, with at most the text before its first comma (number, time) replaced.
+// order, with at most the text before its first comma (number, time) and a marker
+// line's start time replaced. A start time moves by what the injection's first data
+// line moved.
 void CheckAppendedFromSecond(const Run& plain, std::size_t firstCount, std::string_view second) {
   const std::vector<std::string_view> source = InputLines(second);
+  std::vector<std::string_view> sourceOf(plain.lines.size());
   std::size_t j = 0;
   for (std::size_t i = firstCount; i < plain.lines.size(); ++i) {
     std::string_view out = plain.lines[i];
@@ -264,10 +315,43 @@ void CheckAppendedFromSecond(const Run& plain, std::size_t firstCount, std::stri
       std::string_view src = source[j++];
       const bool srcComma = src.find(',') != std::string_view::npos;
       found = IsMarker(out) == IsMarker(src) && outComma == srcComma &&
-              (outComma ? FromFirstComma(out) == FromFirstComma(src) : out == src);
+              (!outComma ? out == src
+               : IsMarker(out) ? WithoutStartTime(out) == WithoutStartTime(src)
+                               : FromFirstComma(out) == FromFirstComma(src));
+      if (found) sourceOf[i] = src;
     }
     CHECK(found, "appended line " + std::to_string(i + 1) + " is no line of the second file: " +
                      std::string(out));
+  }
+  for (std::size_t i = firstCount; i < plain.lines.size(); ++i) {
+    const std::string_view out = plain.lines[i];
+    if (!IsMarker(out)) continue;
+    const std::vector<std::string_view> outFields = Fields(out), srcFields = Fields(sourceOf[i]);
+    double outStart = 0, srcStart = 0, outTime = 0, srcTime = 0;
+    if (outFields.size() < 4) continue;
+    if (!TrimmedNumber(srcFields[3], srcStart)) {
+      CHECK(outFields[3] == srcFields[3], "a start time that is no number changed: " + std::string(out));
+      continue;
+    }
+    if (i + 1 == plain.lines.size()) continue;
+    const std::string_view next = plain.lines[i + 1];
+    if (IsMarker(next) || next.find(',') == std::string_view::npos ||
+        !PlainNumber(Fields(sourceOf[i + 1])[0], srcTime))
+      continue;
+    CHECK(TrimmedNumber(outFields[3], outStart), "a moved start time is no number: " + std::string(out));
+    CHECK(PlainNumber(Fields(next)[0], outTime), "an appended time stamp is no number: " + std::string(next));
+    const double moved = outStart - srcStart, expected = outTime - srcTime;
+    // 15 significant digits of the start time written, and the sums taken in doubles.
+    const double tolerance =
+        1e-13 * (std::fabs(outStart) + std::fabs(srcStart) + std::fabs(outTime) + std::fabs(srcTime)) + 1e-9;
+    CHECK(std::fabs(moved - expected) <= tolerance,
+          "the start time moved by " + std::to_string(moved) + ", its first data line by " +
+              std::to_string(expected) + ": " + std::string(out));
+    // The blanks around the start time stay as read.
+    const std::string_view srcField = srcFields[3], outField = outFields[3];
+    CHECK(srcField.find_first_not_of(" \t") == outField.find_first_not_of(" \t") &&
+              srcField.size() - srcField.find_last_not_of(" \t") == outField.size() - outField.find_last_not_of(" \t"),
+          "the blanks around a start time changed: " + std::string(out));
   }
 }
 
@@ -356,7 +440,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Run plain = merge("plain", plainPath, false, false);
   if (plain.outcome.ok()) {
     CHECK(ReadFile(plainPath, plain.output), "plain: no output after success");
-    CheckSuccess(plain, firstLines);
+    CheckSuccess(plain, firstLines, contents);
     names.insert("plain.itc");
     if (oneJoin) CheckAppendedFromSecond(plain, firstCount, contents[1]);
   } else {
@@ -374,7 +458,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (comp.outcome.ok()) {
     CHECK(plain.outcome.ok(), "compensation succeeded where the plain merge failed: " +
                                   plain.outcome.error->Message());
-    CheckSuccess(comp, firstLines);
+    CheckSuccess(comp, firstLines, contents);
     CompareCompensated(plain, comp, firstCount, oneJoin);
   } else {
     CHECK(comp.output == kSentinel, "comp: a failed merge changed the existing output");

@@ -130,7 +130,8 @@ TEST_F(CommaLocaleTest, ConversionsKeepThePoint) {
   EXPECT_EQ(field.value, 12.75);
   EXPECT_EQ(FieldNumber("12,75").failure, Failure::TypeMismatch);
   EXPECT_EQ(SignalText(-1234.5), "-1234.5");
-  EXPECT_EQ(TimeText(1234567), "1234567.00");
+  EXPECT_EQ(TimeStampText(123456725), "1234567.25");
+  EXPECT_EQ(StartTimeText(1234.5), "1234.5");
   EXPECT_EQ(IntegerText(-1234567), "-1234567");
   EXPECT_EQ(ShortestText(0.3999996185302734375f), "0.39999962");
 }

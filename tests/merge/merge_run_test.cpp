@@ -129,8 +129,15 @@ INSTANTIATE_TEST_SUITE_P(
     FirstFiles, StatisticsTest,
     testing::Values(
         StatisticsCase{"WholeSeconds", {"100.0,1", "102.0,2"}, {"@1,x", "104.00,1", "106.00,2"}},
-        // 2.5 rounds to the even 2; the last time stamp 3.5 rounds to the even 4.
-        StatisticsCase{"HalvesToEven", {"1.0,1", "3.5,2"}, {"@1,x", "6.00,1", "8.00,2"}},
+        // The step and the last time stamp are taken in hundredths of a second, exactly.
+        StatisticsCase{"HalfSeconds", {"1.0,1", "3.5,2"}, {"@1,x", "6.00,1", "8.50,2"}},
+        StatisticsCase{"StepOfTwoAndAHalfSeconds", {"597.50,1", "600.00,2"}, {"@1,x", "602.50,1", "605.00,2"}},
+        StatisticsCase{"StepOfOneHundredth", {"3.56,1", "3.57,2"}, {"@1,x", "3.58,1", "3.59,2"}},
+        StatisticsCase{"LastTimeStampWithHundredths", {"2.57,1", "3.57,2"}, {"@1,x", "4.57,1", "5.57,2"}},
+        // 0.006 s rounds to the smallest step, 0.01 s.
+        StatisticsCase{"StepRoundsUpToOneHundredth", {"5.000,1", "5.006,2"}, {"@1,x", "5.02,1", "5.03,2"}},
+        // Hundredths beyond the first two decimals are rounded: 2.004 s and 10.006 s.
+        StatisticsCase{"ThirdDecimalsRounded", {"8.002,1", "10.006,2"}, {"@1,x", "12.01,1", "14.01,2"}},
         StatisticsCase{"TrailingEmptyLine", {"10.0,1", "15.0,2", ""}, {"@1,x", "20.00,1", "25.00,2"}},
         StatisticsCase{"TrailingEmptyLines", {"10.0,1", "15.0,2", "", "", ""}, {"@1,x", "20.00,1", "25.00,2"}},
         // A closing marker line still counts as an injection.
@@ -138,8 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
         StatisticsCase{"ClosingMarkerWithoutComma", {"10.0,1", "15.0,2", "@"}, {"@2,x", "20.00,1", "25.00,2"}},
         StatisticsCase{"TrailingLineWithoutComma", {"10.0,1", "15.0,2", "END"}, {"@1,x", "20.00,1", "25.00,2"}},
         StatisticsCase{"DataLinesAcrossAMarker", {"10.0,1", "@1,x", "15.0,2"}, {"@2,x", "20.00,1", "25.00,2"}},
-        // 32767.4 - 0 rounds to 32767, the largest 16-bit step; 32767.4 itself rounds to 32767.
-        StatisticsCase{"LargestStep", {"0,1", "32767.4,2"}, {"@1,x", "65534.00,1", "98301.00,2"}},
+        // 32767.4 s rounds to 32767 whole seconds, the largest in the 16-bit range; the axis
+        // goes on in the step as read.
+        StatisticsCase{"LargestStep", {"0,1", "32767.4,2"}, {"@1,x", "65534.80,1", "98302.20,2"}},
         // The last data line's first comma at 32766: the position after it still fits in 16 bits.
         StatisticsCase{"LastCommaAt32766", {"1,1", "2" + std::string(32764, ' ') + ",5"},
                        {"@1,x", "3.00,1", "4.00,2"}}),
@@ -152,6 +160,93 @@ TEST(MergeRunTest, LastDPIsFieldOneOfTheLastDataLine) {
                    true);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
   EXPECT_EQ(m.bytes, Text({"@0", "1,1.0", "2, 2.5 ,9", "@1,closing", "@2,x", "3.00,3.5"}));
+}
+
+// A last data line cut short by an interrupted write ("4412.00,9.70" where the DP is
+// "9.703258") is left out of the output and of the statistics, and the summary says so.
+struct CutShortMergeCase {
+  std::string name;
+  std::string first;
+  std::string second;
+  bool compensate;
+  std::string appended;  // what follows the first file's lines that are kept
+  std::vector<std::string> notes;  // the remarks on what was left out
+};
+std::ostream& operator<<(std::ostream& os, const CutShortMergeCase& c) { return os << c.name; }
+
+const std::vector<std::string> kWholeFirst = {"$ITC", "@0", "4410.00,9.703256,25.03", "4411.00,9.703258,25.03"};
+const std::string kWholeSecond = Text({"@0", "1.00,10.0,25", "@1,x", "2.00,10.1,25", "3.00,10.2,25"});
+
+std::string WithLines(std::vector<std::string> lines, std::initializer_list<std::string> more) {
+  lines.insert(lines.end(), more);
+  return Text(lines);
+}
+
+class CutShortMergeTest : public testing::TestWithParam<CutShortMergeCase> {};
+
+TEST_P(CutShortMergeTest, LeavesTheLineOutAndSaysSo) {
+  const CutShortMergeCase& c = GetParam();
+  TempDir dir;
+  Merged m = Merge(dir, c.first, c.second, c.compensate);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, Text(kWholeFirst) + c.appended);
+  // The summary line says what was written; what was left out is a remark of its own.
+  EXPECT_EQ(Describe(m.outcome.summary).find("cut short"), std::string::npos);
+  EXPECT_EQ(MergeRemarks(Inspection{}, m.outcome.summary), c.notes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CutShortMergeTest,
+    testing::Values(
+        // The time axis and the DP offset come from the lines before it: 4412.00 and
+        // 10.0 - 9.703258 (in floats), not 9.70.
+        CutShortMergeCase{"FirstFile", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond, false,
+                          Text({"@1,x", "4412.00,10.1,25", "4413.00,10.2,25"}),
+                          {"note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
+                           "was left out"}},
+        CutShortMergeCase{"FirstFileCompensated", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond, true,
+                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+                          {"note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
+                           "was left out"}},
+        CutShortMergeCase{"FirstFileEndsInItsComma", WithLines(kWholeFirst, {"4412.00,", ""}), kWholeSecond, true,
+                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+                          {"note: first file, line 5: the last data line (\"4412.00,\") is cut short and was "
+                           "left out"}},
+        CutShortMergeCase{"SecondFile", Text(kWholeFirst), kWholeSecond + Text({"4.00,10"}), false,
+                          Text({"@1,x", "4412.00,10.1,25", "4413.00,10.2,25"}),
+                          {"note: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
+                           "left out"}},
+        CutShortMergeCase{"SecondFileCompensated", Text(kWholeFirst), kWholeSecond + Text({"4.00,10"}), true,
+                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+                          {"note: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
+                           "left out"}},
+        CutShortMergeCase{"BothFiles", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond + Text({"4.00,"}), true,
+                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+                          {"note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
+                           "was left out",
+                           "note: second file, line 6: the last data line (\"4.00,\") is cut short and was "
+                           "left out"}}),
+    [](const testing::TestParamInfo<CutShortMergeCase>& p) { return p.param.name; });
+
+// Start times of marker lines: the first file's stay as read; each appended one moves
+// with its injection's first data line (own 2.00 to 3.00, own 4.00 to 4.00).
+TEST(MergeRunTest, StartTimesOfAppendedInjectionsOnly) {
+  TempDir dir;
+  const std::string first = Text({"@0", "1.00,1", "@1,0.2,0.4, 1.5 ", "2.00,2"});
+  Merged m = Merge(dir, first, Text({"@0", "1.00,5", "@1,3,6, 1.25 ", "2.00,6", "@2,3,6, 3.75 ", "4.00,7"}), false);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, first + Text({"@2,3,6, 2.25 ", "3.00,6", "@3,3,6, 3.75 ", "4.00,7"}));
+}
+
+// Only the last data line is left out: a short one before it is copied as read.
+TEST(MergeRunTest, ShortDataLineBeforeTheLastIsCopied) {
+  TempDir dir;
+  const std::string first = Text({"@0", "1.00,9.1,25", "2.00,9.2", "3.00,9.3,25"});
+  Merged m = Merge(dir, first, kWholeSecond, false);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  EXPECT_EQ(m.bytes, first + Text({"@1,x", "4.00,10.1,25", "5.00,10.2,25"}));
+  EXPECT_EQ(Describe(m.outcome.summary), "Wrote 7 lines to \"" + (dir / "out.itc") +
+                                             "\": 1 injection appended (numbered 1).");
 }
 
 TEST(MergeRunTest, HeaderNumbersOfTheSecondFileAreNoBaseline) {
@@ -351,7 +446,7 @@ INSTANTIATE_TEST_SUITE_P(
             FailureCase{"Subscript", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "no comma"}), true,
                         "Subscript out of range (9): second file, line 5: the line \"no comma\" inside a data "
                         "section has no DP field to compensate"},
-            FailureCase{"TypeMismatch", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "3,abc"}), true,
+            FailureCase{"TypeMismatch", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "3,abc", "4,4"}), true,
                         "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number"},
             FailureCase{"OffsetOverflow", Setup::Files, Text({"@0", "1,1", "2,-3e38"}),
                         Text({"@0", "1,3e38", "@1,x", "2,2"}), true,
@@ -385,13 +480,21 @@ INSTANTIATE_TEST_SUITE_P(
                         false,
                         "No time step (1001): first file: fewer than two data lines (lines with a comma after the "
                         "first marker line), so the time step cannot be taken"},
+            // Without its cut-short last line the first file has one data line left.
+            FailureCase{"OneDataLineBesideACutShortOne", Setup::Files, Text({"@0", "1.00,9.1,25", "2.00,9.2"}),
+                        kSecond, false,
+                        "No time step (1001): first file: fewer than two data lines (lines with a comma after the "
+                        "first marker line), so the time step cannot be taken"},
             FailureCase{"StepZero", Setup::Files, Text({"@0", "5.00,1", "5.00,2"}), kSecond, false,
                         "No time step (1001): first file, line 3: the last two data lines have the time stamps "
                         "\"5.00\" and \"5.00\", a time step of 0 that would not advance the time axis"},
-            // 0.5 rounds to the even 0.
-            FailureCase{"StepRoundsToZero", Setup::Files, Text({"@0", "5.0,1", "5.5,2", ""}), kSecond, false,
+            // 0.004 s is 0.4 hundredths, which rounds to 0.
+            FailureCase{"StepRoundsToZero", Setup::Files, Text({"@0", "5.000,1", "5.004,2", ""}), kSecond, false,
                         "No time step (1001): first file, line 3: the last two data lines have the time stamps "
-                        "\"5.0\" and \"5.5\", a time step of 0 that would not advance the time axis"},
+                        "\"5.000\" and \"5.004\", a time step of 0 that would not advance the time axis"},
+            FailureCase{"StepNegativeHalf", Setup::Files, Text({"@0", "5.5,1", "5.0,2"}), kSecond, false,
+                        "No time step (1001): first file, line 3: the last two data lines have the time stamps "
+                        "\"5.5\" and \"5.0\", a time step of -0.5 that would not advance the time axis"},
             FailureCase{"StepNegative", Setup::Files, Text({"@0", "10.00,1", "5.00,2", "@2"}), kSecond, false,
                         "No time step (1001): first file, line 3: the last two data lines have the time stamps "
                         "\"10.00\" and \"5.00\", a time step of -5 that would not advance the time axis"}),

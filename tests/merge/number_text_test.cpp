@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <ostream>
 #include <random>
 #include <string>
@@ -28,13 +29,55 @@ INSTANTIATE_TEST_SUITE_P(Table, IntegerTextTest,
                                          IntCase{-12, "-12"}, IntCase{2147483647, "2147483647"},
                                          IntCase{-2147483647 - 1, "-2147483648"}));
 
-class TimeTextTest : public testing::TestWithParam<IntCase> {};
-TEST_P(TimeTextTest, WritesHashHashPointZeroZero) { EXPECT_EQ(TimeText(GetParam().n), GetParam().text); }
-INSTANTIATE_TEST_SUITE_P(Table, TimeTextTest,
-                         testing::Values(IntCase{0, ".00"}, IntCase{2, "2.00"}, IntCase{10, "10.00"},
-                                         IntCase{1234, "1234.00"}, IntCase{-1, "-1.00"},
-                                         IntCase{-5, "-5.00"}, IntCase{2147483647, "2147483647.00"},
-                                         IntCase{-2147483647 - 1, "-2147483648.00"}));
+struct TimeStampCase {
+  std::int64_t hundredths;
+  std::string text;
+};
+std::ostream& operator<<(std::ostream& os, const TimeStampCase& c) {
+  return os << c.hundredths << " -> \"" << c.text << '"';
+}
+
+class TimeStampTextTest : public testing::TestWithParam<TimeStampCase> {};
+TEST_P(TimeStampTextTest, WritesHashHashPointZeroZero) {
+  EXPECT_EQ(TimeStampText(GetParam().hundredths), GetParam().text);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Table, TimeStampTextTest,
+    testing::Values(TimeStampCase{0, ".00"}, TimeStampCase{200, "2.00"}, TimeStampCase{1000, "10.00"},
+                    TimeStampCase{123400, "1234.00"}, TimeStampCase{-100, "-1.00"}, TimeStampCase{-500, "-5.00"},
+                    TimeStampCase{250, "2.50"}, TimeStampCase{60250, "602.50"}, TimeStampCase{357, "3.57"},
+                    TimeStampCase{1, ".01"}, TimeStampCase{50, ".50"}, TimeStampCase{-50, "-.50"},
+                    TimeStampCase{-1, "-.01"}, TimeStampCase{-205, "-2.05"},
+                    // 2147483647 * 100 and -2147483648 * 100: the limits of the merged time axis.
+                    TimeStampCase{214748364700, "2147483647.00"}, TimeStampCase{-214748364800, "-2147483648.00"},
+                    // The lowest 64-bit value has no positive counterpart.
+                    TimeStampCase{std::numeric_limits<std::int64_t>::min(), "-92233720368547758.08"}));
+
+struct StartTimeCase {
+  double seconds;
+  std::string text;
+};
+std::ostream& operator<<(std::ostream& os, const StartTimeCase& c) {
+  os.precision(17);
+  return os << c.seconds << " -> \"" << c.text << '"';
+}
+
+class StartTimeTextTest : public testing::TestWithParam<StartTimeCase> {};
+TEST_P(StartTimeTextTest, FifteenDigitsWithoutExponent) {
+  EXPECT_EQ(StartTimeText(GetParam().seconds), GetParam().text);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Table, StartTimeTextTest,
+    testing::Values(StartTimeCase{360.165999999997, "360.165999999997"},
+                    // 360.165999999997 + 299 carries binary noise beyond the 15th digit.
+                    StartTimeCase{360.165999999997 + 299.0, "659.165999999997"},
+                    StartTimeCase{659.0, "659"}, StartTimeCase{0.0, "0"}, StartTimeCase{-0.0, "0"},
+                    StartTimeCase{60.0900000000038, "60.0900000000038"}, StartTimeCase{2.5, "2.5"},
+                    StartTimeCase{-12.25, "-12.25"}, StartTimeCase{0.0001, "0.0001"},
+                    StartTimeCase{1e20, "100000000000000000000"},
+                    // 16 and 17 digits round to 15: 0.1 + 0.2 is 0.30000000000000004.
+                    StartTimeCase{0.1 + 0.2, "0.3"}, StartTimeCase{123456789.123456789, "123456789.123457"},
+                    StartTimeCase{999999999999999.9, "1000000000000000"}));
 
 struct SignalCase {
   double x;
@@ -87,10 +130,12 @@ INSTANTIATE_TEST_SUITE_P(NegativeZero, SignalTextTest,
 
 TEST(AppendTextTest, AppendsAfterWhatIsThere) {
   std::string line = "@";
-  AppendTimeText(line, 600);
+  AppendTimeStampText(line, 60050);
   line += ',';
   AppendSignalText(line, 11.0);
-  EXPECT_EQ(line, "@600.00,11.0");
+  line += ',';
+  AppendStartTimeText(line, 12.5);
+  EXPECT_EQ(line, "@600.50,11.0,12.5");
 }
 
 // The 15-digit rounding takes a shortcut through the shortest text of a double;
@@ -126,6 +171,27 @@ TEST(FifteenDigitsTest, SameAsRoundingTheExactValue) {
     for (double x : {typical, any}) {
       if (!std::isfinite(x)) continue;
       ASSERT_EQ(FifteenOf(x), ExactFifteenOf(x)) << "x = " << x;
+    }
+  }
+}
+
+// The DP text's shortcut for small values gives the characters of the way through
+// 15 digits: for typical DP values less an offset, for values on and beside a half
+// of the sixth decimal, and around the shortcut's limit of 10^4.
+TEST(SignalTextTest, ShortcutGivesTheExactText) {
+  std::mt19937_64 gen(20261211);
+  std::uniform_real_distribution<double> dp(-50.0, 50.0);
+  std::uniform_int_distribution<long long> units(-99999999999LL, 99999999999LL);
+  auto exact = [](double x) {
+    std::string s;
+    detail::AppendSignalTextExact(s, x);
+    return s;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    const double typical = dp(gen) - static_cast<double>(static_cast<float>(dp(gen)));
+    const double half = (static_cast<double>(units(gen)) + 0.5) / 1e6;  // on a half, as near as a double gets
+    for (double x : {typical, half, std::nextafter(half, 0.0), std::nextafter(half, 1e300), half * 1e-7, 1e4 - half / 1e7}) {
+      ASSERT_EQ(SignalText(x), exact(x)) << "x = " << x;
     }
   }
 }

@@ -551,30 +551,6 @@ enum class FirstRun {
   StoppedEarly,  // its header announces the whole titration; the rest was run as the second portion
 };
 
-// A marker line's fourth field, the injection's start time on the run's clock,
-// moved by `shift` seconds; other marker lines as they stand.
-std::string MarkerOnClock(const std::string& marker, double shift) {
-  std::size_t third = marker.find(',');
-  for (int k = 0; k < 2 && third != std::string::npos; ++k) third = marker.find(',', third + 1);
-  if (third == std::string::npos) return marker;
-  const std::string field = marker.substr(third + 1);
-  std::size_t digits = field.find_first_not_of(' ');
-  double value = 0;
-  auto r = std::from_chars(field.data() + digits, field.data() + field.size(), value);
-  if (r.ec != std::errc()) return marker;
-  char buf[64];
-  auto w = std::to_chars(buf, buf + sizeof buf, value + shift);
-  return marker.substr(0, third + 1) + field.substr(0, digits) + std::string(buf, w.ptr) + std::string(r.ptr);
-}
-
-// A marker line up to its third field: the start time field is left to its own tests.
-std::string WithoutStartTime(const std::string& line) {
-  if (line.empty() || line[0] != '@') return line;
-  std::size_t third = line.find(',');
-  for (int k = 0; k < 2 && third != std::string::npos; ++k) third = line.find(',', third + 1);
-  return third == std::string::npos ? line : line.substr(0, third);
-}
-
 // The software line with the run started `hours` later, on the newest instruments.
 std::string RunStartedLater(const std::string& line, int hours) {
   const std::size_t at = line.find("Run time:");
@@ -622,11 +598,11 @@ Cut CutRealFile(const std::vector<std::string>& lines, int firstInjections, cons
     second.push_back(std::to_string(t) + ".00" + rest(lines[i]));
   }
   int number = 0;
+  // The second run's clock started this much later: its marker lines' start times say so.
+  const double clockStart = std::stod(lines[cutAt + 1]) - (t + step);
   for (std::size_t i = cutAt; i < lines.size(); ++i) {
     if (lines[i][0] == '@') {
-      // On the second run's clock: as far back as its next data line's time stamp moves.
-      const double shift = (t + step) - std::stod(lines[i + 1]);
-      second.push_back(MarkerOnClock("@" + std::to_string(++number) + rest(lines[i]), shift));
+      second.push_back("@" + std::to_string(++number) + rest(test::WithStartTimeMoved(lines[i], -clockStart)));
     } else {
       t += step;
       second.push_back(std::to_string(t) + ".00" + rest(lines[i]));
@@ -673,8 +649,9 @@ TEST_P(RealFiles, PortionsWithTheirOwnHeadersRebuildTheTitration) {
   std::vector<std::string> merged = SplitAnyLines(ReadAll(dir.Path("out.itc")));
   ASSERT_EQ(merged.size(), lines.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    // Time stamps are written back as whole seconds with two decimals, as the instrument does.
-    EXPECT_EQ(WithoutStartTime(merged[i]), WithoutStartTime(lines[i])) << "line " << i + 1;
+    // Time stamps are written back as whole seconds with two decimals, as the instrument does,
+    // and the marker lines' start times are back on the first run's clock.
+    EXPECT_EQ(merged[i], lines[i]) << "line " << i + 1;
   }
   EXPECT_EQ(ReadAll(dir.Path("out.itc")).find('\n') - 1, merged[0].size()) << "CR LF line ends";
 }

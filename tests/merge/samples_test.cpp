@@ -1,5 +1,6 @@
 // Real instrument files, cut into the two portions a two-portion titration gives:
-// the merge must rebuild the original's injection numbering and time axis, and
+// the merge must rebuild the original's injection numbering, time axis and marker
+// start times, and
 // with compensation carry the second portion's baseline on from the first's.
 #include <gtest/gtest.h>
 
@@ -62,7 +63,9 @@ double Number(const std::string& text) {
 // A DP value raised by the drift between the two runs, written as the instrument writes it.
 std::string Shifted(const std::string& dp, double delta) {
   char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, Number(dp) + delta, std::chars_format::fixed, 5);
+  const std::size_t point = dp.find('.');
+  const int decimals = point == std::string::npos ? 0 : static_cast<int>(dp.size() - point - 1);
+  auto r = std::to_chars(buf, buf + sizeof buf, Number(dp) + delta, std::chars_format::fixed, decimals);
   return std::string(buf, r.ptr);
 }
 
@@ -110,11 +113,14 @@ TEST_P(SampleTest, TwoPortionsRebuildTheOriginal) {
     return Join(f);
   };
   for (std::size_t i : baseline) second.push_back(retimed(lines[i]));
+  // The second run's clock started this much later; its marker lines' start times say so.
+  const double clockStart = Number(lines[cut + 1]) - (t + step);
   for (std::size_t i = cut; i < lines.size(); ++i) {
     if (lines[i][0] == '@') {
-      const std::size_t comma = lines[i].find(',');
-      const int n = std::stoi(lines[i].substr(1, comma - 1));
-      second.push_back("@" + std::to_string(n - (s.cutAt - 1)) + lines[i].substr(comma));
+      const std::string marker = test::WithStartTimeMoved(lines[i], -clockStart);
+      const std::size_t comma = marker.find(',');
+      const int n = std::stoi(marker.substr(1, comma - 1));
+      second.push_back("@" + std::to_string(n - (s.cutAt - 1)) + marker.substr(comma));
     } else {
       second.push_back(retimed(lines[i]));
     }
@@ -124,7 +130,8 @@ TEST_P(SampleTest, TwoPortionsRebuildTheOriginal) {
   test::WriteFile(dir / "first.itc", firstPortion);
   test::WriteFile(dir / "second.itc", test::Text(second, eol));
 
-  // Without compensation: the original, line for line, but for the drift in the DP field.
+  // Without compensation: the original, line for line, but for the drift in the DP field;
+  // marker lines, start times included, exactly as the original has them.
   MergeOutcome off = RunMerge(dir / "first.itc", dir / "second.itc", dir / "off.itc", false);
   ASSERT_TRUE(off.ok()) << off.error->Message();
   std::vector<std::string> expected(lines.begin(), lines.begin() + static_cast<long>(cut));
@@ -165,6 +172,8 @@ TEST_P(SampleTest, TwoPortionsRebuildTheOriginal) {
 INSTANTIATE_TEST_SUITE_P(RealFiles, SampleTest,
                          testing::Values(Sample{"PIIE09trypsin2502111.itc", 6},  // CR LF, 5 s step
                                          Sample{"102612c24.itc", 1},             // CR LF, one injection
-                                         Sample{"sample2.itc", 7}));             // LF only
+                                         Sample{"sample2.itc", 7},               // LF only
+                                         Sample{"20191018a5.itc", 5},            // newest, start times
+                                         Sample{"Mg1EDTAp1a.itc", 12}));         // two marker fields
 }  // namespace
 }  // namespace tandemo

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -148,6 +149,24 @@ inline std::string WithLineEnd(std::string_view crlfText, std::string_view end) 
     out.append(end);
     start = at + 2;
   }
+}
+
+// A marker line with its fourth field, the injection's start time, moved by `delta`
+// seconds as an instrument whose clock started that much later would write it: 15
+// significant digits, the blanks around it kept. Other lines are returned as they are.
+inline std::string WithStartTimeMoved(const std::string& marker, double delta) {
+  std::size_t comma = 0;
+  for (int k = 0; k < 3; ++k) {
+    comma = marker.find(',', k == 0 ? 0 : comma + 1);
+    if (comma == std::string::npos) return marker;
+  }
+  std::size_t begin = marker.find_first_not_of(' ', comma + 1);
+  std::size_t end = marker.find_first_of(", ", begin);
+  if (begin == std::string::npos) return marker;
+  if (end == std::string::npos) end = marker.size();
+  char text[64];
+  std::snprintf(text, sizeof text, "%.15g", std::stod(marker.substr(begin, end - begin)) + delta);
+  return marker.substr(0, begin) + text + marker.substr(end);
 }
 
 }  // namespace tandemo::test
