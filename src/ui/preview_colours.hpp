@@ -1,0 +1,17 @@
+// The colour of each portion, the same in every chart of the preview, so a
+// portion reads the same in the thermogram and the isotherm. Chosen to stay
+// apart for colour-blind readers and on a white or a dark window.
+#pragma once
+
+#include <QColor>
+#include <cstddef>
+
+namespace tandemo::ui {
+
+inline QColor PortionColour(std::size_t portion) {
+  static const QColor kColours[] = {QColor(0x00, 0x72, 0xB2), QColor(0xD5, 0x5E, 0x00),
+                                    QColor(0x00, 0x9E, 0x73), QColor(0xCC, 0x79, 0xA7)};
+  return kColours[portion % std::size(kColours)];
+}
+
+}  // namespace tandemo::ui
