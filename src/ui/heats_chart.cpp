@@ -39,6 +39,7 @@ void FitAxis(QValueAxis* axis, double low, double high) {
 
 HeatsChart::HeatsChart(QWidget* parent) : QChartView(parent) {
   auto* chart = new QChart;
+  MatchPalette(*chart, palette());
   chart->setBackgroundRoundness(0);
   chart->setMargins(QMargins(4, 4, 4, 4));
   chart->legend()->setAlignment(Qt::AlignBottom);

@@ -45,6 +45,9 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QWidget(parent) {
   zoomOnJoin_ = new QPushButton(QStringLiteral("Zoom on join"));
   zoomOnJoin_->setToolTip(QStringLiteral("Show a few injections either side of the join"));
   showAll_ = new QPushButton(QStringLiteral("Show all"));
+  showAll_->setToolTip(QStringLiteral(
+      "Show the whole titration. Over the thermogram, the mouse wheel zooms in time, dragging zooms on "
+      "a rectangle and a right click shows all again."));
   savePicture_ = new QPushButton(QStringLiteral("Save picture..."));
   savePicture_->setToolTip(QStringLiteral("Write the thermogram and the heats as a PNG or SVG picture"));
 
@@ -70,7 +73,8 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QWidget(parent) {
   grid->setContentsMargins(0, 0, 0, 0);
   grid->addWidget(thermogram_, 0, 0, 1, 2);
   grid->addWidget(heats_, 1, 0);
-  grid->addWidget(settings_, 1, 1);
+  grid->addWidget(settings_, 1, 1, Qt::AlignTop);
+  settings_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
   grid->setRowStretch(0, 3);
   grid->setRowStretch(1, 2);
   grid->setColumnStretch(0, 1);

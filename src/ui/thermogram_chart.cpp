@@ -40,15 +40,17 @@ QString JoinText(const JoinPoint& join) {
 }
 
 // Ticks at round values (1, 2 or 5 times a power of ten) whatever the window,
-// about five of them, so a zoomed axis reads 18, 20, 22 rather than 18.5833.
-void RoundTicks(QValueAxis* axis) {
-  const double span = axis->max() - axis->min();
+// four to ten of them, so a zoomed axis reads 18, 20, 22 rather than 18.5833.
+// Set before a range is widened too: the axis lays out its labels at once, and
+// the old interval over a wide range would make hundreds of them.
+void RoundTicks(QValueAxis* axis, double min, double max) {
+  const double span = max - min;
   if (!(span > 0.0)) return;
-  const double rough = span / 5.0;
+  const double rough = span / 4.0;  // the largest round step that still gives four ticks
   const double power = std::pow(10.0, std::floor(std::log10(rough)));
   double step = power;
-  for (double factor : {2.0, 5.0, 10.0})
-    if (step < rough) step = power * factor;
+  for (double factor : {2.0, 5.0})
+    if (power * factor <= rough) step = power * factor;
   axis->setTickType(QValueAxis::TicksDynamic);
   axis->setTickAnchor(0.0);
   axis->setTickInterval(step);
@@ -62,6 +64,7 @@ void Append(QList<QPointF>& out, const TracePoint& p, double dpShift = 0.0) {
 
 ThermogramChart::ThermogramChart(QWidget* parent) : QChartView(parent) {
   auto* chart = new QChart;
+  MatchPalette(*chart, palette());
   chart->setTitle(QStringLiteral("Thermogram of the merged titration"));
   chart->setBackgroundRoundness(0);
   chart->setMargins(QMargins(4, 4, 4, 4));
@@ -77,14 +80,13 @@ ThermogramChart::ThermogramChart(QWidget* parent) : QChartView(parent) {
   setChart(chart);
   setRenderHint(QPainter::Antialiasing);
   setRubberBand(QChartView::RectangleRubberBand);
-  setToolTip(QStringLiteral("Wheel: zoom in time. Drag: zoom on a rectangle. Right click: show all."));
 
-  connect(timeAxis_, &QValueAxis::rangeChanged, this, [this] {
-    RoundTicks(timeAxis_);
+  connect(timeAxis_, &QValueAxis::rangeChanged, this, [this](qreal min, qreal max) {
+    RoundTicks(timeAxis_, min, max);
     ScheduleRedraw();
   });
-  connect(dpAxis_, &QValueAxis::rangeChanged, this, [this] {
-    RoundTicks(dpAxis_);
+  connect(dpAxis_, &QValueAxis::rangeChanged, this, [this](qreal min, qreal max) {
+    RoundTicks(dpAxis_, min, max);
     PlaceJoins();
   });
   connect(chart, &QChart::plotAreaChanged, this, [this] { PlaceJoins(); });
@@ -243,6 +245,7 @@ void ThermogramChart::SetWindow(double fromMinutes, double toMinutes, bool fitDp
     toMinutes = std::min(fullTo_, fromMinutes + kNarrowestWindow);
   }
   fitDp_ = fitDp;
+  RoundTicks(timeAxis_, fromMinutes, toMinutes);
   timeAxis_->setRange(fromMinutes, toMinutes);
   Redraw();  // now, not later: whoever set the window sees it drawn
 }
@@ -301,6 +304,7 @@ void ThermogramChart::Redraw() {
 
   if (fitDp_ && low <= high) {
     const double span = high > low ? high - low : 1.0;
+    RoundTicks(dpAxis_, low - span * kDpMargin, high + span * kDpMargin);
     dpAxis_->setRange(low - span * kDpMargin, high + span * kDpMargin);
   }
   PlaceJoins();
