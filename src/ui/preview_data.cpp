@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <system_error>
 
 #include "merge/line_io.hpp"
@@ -57,7 +58,35 @@ MergedLines TraceMergedLines(const PreviewInput& input, std::stop_token stop) {
     return result;
   }
   const std::string merged = scratch.File("merged.itc");
-  MergeOutcome outcome = RunMerge(input.first, input.second, merged, input.compensate);
+  // Declared after the folder, so the merge has finished before the folder goes.
+  std::future<MergeOutcome> merging = std::async(std::launch::async, [&input, &merged] {
+    return RunMerge(input.first, input.second, merged, input.compensate);
+  });
+
+  // While the merge runs: the first portion, from the first file's non-empty
+  // lines, which the merge copies as they stand, each ended with CR LF.
+  TraceBuilder builder;
+  long long firstLines = 0;
+  std::uint64_t firstBytes = 0;
+  std::optional<MergeError> firstError;
+  {
+    LineReader first;
+    if (first.Open(input.first)) {
+      std::string_view line;
+      LineReader::Status status;
+      while ((status = first.Next(line)) == LineReader::Status::Line && !stop.stop_requested()) {
+        if (line.empty()) continue;
+        builder.Put(line, 0);
+        ++firstLines;
+        firstBytes += line.size() + 2;
+      }
+      if (status == LineReader::Status::Error)
+        firstError = ReadFailure(FilePlace::Input(1), first.LineNumber() + 1, first.error());
+    } else {
+      firstError = OpenFailure(FilePlace::Input(1), input.first, first.error());
+    }
+  }
+  MergeOutcome outcome = merging.get();
   if (!outcome.ok()) {
     result.error = std::move(outcome.error);
     return result;
@@ -67,42 +96,39 @@ MergedLines TraceMergedLines(const PreviewInput& input, std::stop_token stop) {
     result.stopped = true;
     return result;
   }
+  if (firstError) {  // the merge read it, this reading did not: say so rather than guess
+    result.error = std::move(firstError);
+    return result;
+  }
 
-  long long firstLines = 0;
-  {
-    LineReader first;
-    if (!first.Open(input.first)) {
-      result.error = OpenFailure(FilePlace::Input(1), input.first, first.error());
-      return result;
+  // The rest from the merged file, from where the first file's copy ends. Should
+  // the counts not add up to what the merge wrote, the whole merged file is read.
+  auto traceMerged = [&](std::uint64_t from, long long firstPortionLines) -> bool {
+    LineReader reader;
+    if (!reader.Open(merged) || (from > 0 && !reader.SeekTo(from))) {
+      result.error = OpenFailure(FilePlace::Output(), merged, reader.error());
+      return false;
     }
     std::string_view line;
     LineReader::Status status;
-    while ((status = first.Next(line)) == LineReader::Status::Line) firstLines += line.empty() ? 0 : 1;
+    long long index = from > 0 ? firstPortionLines : 0;
+    while ((status = reader.Next(line)) == LineReader::Status::Line) {
+      builder.Put(line, index < firstPortionLines ? 0 : 1);
+      if (++index % kLinesBetweenStopChecks == 0 && stop.stop_requested()) {
+        result.stopped = true;
+        return false;
+      }
+    }
     if (status == LineReader::Status::Error) {
-      result.error = ReadFailure(FilePlace::Input(1), first.LineNumber() + 1, first.error());
-      return result;
+      result.error = ReadFailure(FilePlace::Output(), reader.LineNumber() + 1, reader.error());
+      return false;
     }
-  }
-
-  LineReader reader;
-  if (!reader.Open(merged)) {
-    result.error = OpenFailure(FilePlace::Output(), merged, reader.error());
-    return result;
-  }
-  TraceBuilder builder;
-  std::string_view line;
-  LineReader::Status status;
-  long long index = 0;
-  while ((status = reader.Next(line)) == LineReader::Status::Line) {
-    builder.Put(line, index < firstLines ? 0 : 1);
-    if (++index % kLinesBetweenStopChecks == 0 && stop.stop_requested()) {
-      result.stopped = true;
-      return result;
-    }
-  }
-  if (status == LineReader::Status::Error) {
-    result.error = ReadFailure(FilePlace::Output(), reader.LineNumber() + 1, reader.error());
-    return result;
+    return index == result.summary.linesWritten;
+  };
+  if (!traceMerged(firstBytes, firstLines)) {
+    if (result.error || result.stopped) return result;
+    builder = TraceBuilder();
+    if (!traceMerged(0, firstLines) && (result.error || result.stopped)) return result;
   }
   const RewriteReport& join = result.summary.joins.at(0);
   builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.sngDPOffset) : std::nullopt,

@@ -53,10 +53,12 @@ struct MergedLines {
   MergeSummary summary;
 };
 
-// The merged lines source. Today the engine writes the merge into a scratch
-// folder of its own under the system's temporary folder, and the merged file is
-// read back, each line given its portion by counting the first file's non-empty
-// lines (the merge copies exactly those); the folder is removed in every case.
+// The merged lines source. Today the engine merges into a scratch folder of its
+// own under the system's temporary folder; meanwhile the first portion is traced
+// from the first file's non-empty lines (the merge copies exactly those), and the
+// rest is read back from the merged file from where that copy ends (all of it,
+// should the line counts not add up to what the merge wrote). The folder is
+// removed in every case.
 MergedLines TraceMergedLines(const PreviewInput& input, std::stop_token stop = {});
 
 }  // namespace tandemo::ui

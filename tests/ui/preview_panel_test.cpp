@@ -3,6 +3,7 @@
 // detail, keeps only the newest request's answer, and writes its picture.
 #include <QFile>
 #include <QImage>
+#include <QWheelEvent>
 #include <QLineSeries>
 #include <QPen>
 #include <QPushButton>
@@ -239,6 +240,34 @@ class PreviewPanelTest : public QObject {
     QTest::mouseClick(panel.showAllButton(), Qt::LeftButton);
     QVERIFY(!chart.zoomed());
     QCOMPARE(chart.portionSeries(1)->count(), static_cast<int>(panel.shown().reduced[1].points.size()));
+  }
+
+  void wheelZoomsInTimeAndRightClickShowsAll() {
+    PreviewPanel panel;
+    panel.resize(1000, 700);
+    panel.show();
+    QSignalSpy spy(&panel, &PreviewPanel::finished);
+    panel.Request(Example("portion1.itc"), Example("portion2.itc"), true);
+    QVERIFY(Finish(spy));
+    tandemo::ui::ThermogramChart& chart = *panel.thermogram();
+    const auto [from, to] = chart.timeWindow();
+    const QRectF area = chart.chart()->plotArea();
+    const QPoint at = chart.mapFromScene(QPointF(area.left() + area.width() / 4, area.center().y()));
+    const double timeAt = chart.chart()->mapToValue(chart.mapToScene(at)).x();
+
+    // One notch of the wheel (120 eighths of a degree) takes a fifth off the window.
+    QWheelEvent notch(at, chart.viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(chart.viewport(), &notch);
+    const auto [zoomedFrom, zoomedTo] = chart.timeWindow();
+    QVERIFY(chart.zoomed());
+    QVERIFY(std::fabs((zoomedTo - zoomedFrom) - 0.8 * (to - from)) < 1e-9);
+    // The time under the cursor stays where it was.
+    QVERIFY(std::fabs(chart.chart()->mapToValue(chart.mapToScene(at)).x() - timeAt) < 1e-6 * (to - from));
+
+    QTest::mouseClick(chart.viewport(), Qt::RightButton, Qt::NoModifier, at);
+    QVERIFY(!chart.zoomed());
+    QCOMPARE(chart.timeWindow(), std::make_pair(from, to));
   }
 
   // The slower request comes back last and is dropped: the newer one's answer stays.
