@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     onScreen.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
   }
   std::printf("median of %d runs, compensation %s:\n", repeat, compensate ? "on" : "off");
-  std::printf("  BuildPreview (merge to a scratch file, read back, trace, settings, heats, reduce) %9.1f ms\n",
+  std::printf("  BuildPreview alone, on this thread                                              %9.1f ms\n",
               Median(building));
   std::printf("  request to preview laid out (finished)                                          %9.1f ms\n",
               Median(ready));

@@ -66,6 +66,9 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QWidget(parent) {
   thermogram_ = new ThermogramChart;
   heats_ = new HeatsChart;
   settings_ = new SettingsView;
+  thermogram_->setAccessibleName(QStringLiteral("Thermogram of the merged titration"));
+  heats_->setAccessibleName(QStringLiteral("Integrated heats"));
+  settings_->setAccessibleName(QStringLiteral("Settings of each file"));
   thermogram_->setMinimumSize(480, 300);
   heats_->setMinimumSize(320, 280);
   auto* content = new QWidget;
