@@ -166,12 +166,22 @@ void PreviewPanel::SetPictureChooser(PictureChooser chooser) { pictureChooser_ =
 
 std::optional<std::pair<QString, QString>> PreviewPanel::AskForPicturePath(QWidget* parent) {
   const QString first = QFileInfo(QFile::decodeName(shown_.input.first.c_str())).completeBaseName();
-  QString filter;
-  const QString path = QFileDialog::getSaveFileName(
-      parent, QStringLiteral("Save picture"), pictureFolder_ + QLatin1Char('/') + first + QStringLiteral("-join.png"),
-      PictureFilters().join(QStringLiteral(";;")), &filter);
-  if (path.isEmpty()) return std::nullopt;
-  return std::make_pair(path, filter);
+  QFileDialog dialog(parent, QStringLiteral("Save picture"), pictureFolder_);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters(PictureFilters());
+  // The dialog adds the chosen kind's extension itself, so that its question
+  // about replacing a file asks about the file that will be written.
+  auto suffixFor = [](const QString& filter) {
+    return PictureTargetFor(QString(), filter).format == PictureFormat::Svg ? QStringLiteral("svg")
+                                                                             : QStringLiteral("png");
+  };
+  dialog.setDefaultSuffix(suffixFor(PictureFilters().front()));
+  connect(&dialog, &QFileDialog::filterSelected, &dialog,
+          [&dialog, suffixFor](const QString& filter) { dialog.setDefaultSuffix(suffixFor(filter)); });
+  dialog.selectFile(first + QStringLiteral("-join.png"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return std::make_pair(dialog.selectedFiles().front(), dialog.selectedNameFilter());
 }
 
 QString PreviewPanel::SavePicture(const QString& path, const QString& selectedFilter) {

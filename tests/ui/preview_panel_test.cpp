@@ -1,7 +1,10 @@
 // The preview panel: it fills from a real pair in the background, follows the
 // compensation switch, marks a setting that differs, zooms on the join with
 // detail, keeps only the newest request's answer, and writes its picture.
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QWheelEvent>
 #include <QLineSeries>
@@ -353,6 +356,43 @@ class PreviewPanelTest : public QObject {
       QSvgRenderer renderer(path);
       QVERIFY(renderer.isValid());
     }
+  }
+
+  // The real dialog: it asks to save, offers PNG and SVG, and adds the extension
+  // of the kind chosen, so that its question about replacing names the real file.
+  void savePictureDialogAddsTheChosenKindsExtension() {
+    QTemporaryDir dir;
+    PreviewPanel panel;
+    panel.resize(1000, 700);
+    panel.show();
+    QSignalSpy spy(&panel, &PreviewPanel::finished);
+    panel.Request(Example("portion1.itc"), Example("portion2.itc"), true);
+    QVERIFY(Finish(spy));
+    QString pngSuffix, svgSuffix;
+    QStringList filters;
+    QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+    tandemo::ui::testing::WhenModal<QFileDialog> act([&](QFileDialog* dialog) {
+      mode = dialog->acceptMode();
+      filters = dialog->nameFilters();
+      pngSuffix = dialog->defaultSuffix();
+      auto* kinds = dialog->findChild<QComboBox*>(S("fileTypeCombo"));
+      if (kinds) {  // as if the user chose the second kind
+        kinds->setCurrentIndex(1);
+        emit kinds->activated(1);
+        emit kinds->textActivated(kinds->itemText(1));
+      }
+      svgSuffix = dialog->defaultSuffix();
+      dialog->selectFile(QDir(dir.path()).filePath(S("join")));
+      QMetaObject::invokeMethod(dialog, "accept");  // as the Save button does
+    });
+    QTest::mouseClick(panel.savePictureButton(), Qt::LeftButton);
+    QVERIFY(act.fired() && !act.timedOut());
+    QCOMPARE(mode, QFileDialog::AcceptSave);
+    QCOMPARE(filters, (QStringList{S("PNG image (*.png)"), S("SVG drawing (*.svg)")}));
+    QCOMPARE(pngSuffix, S("png"));
+    QCOMPARE(svgSuffix, S("svg"));
+    QCOMPARE(tandemo::ui::testing::Listing(dir.path()), QStringList{S("join.svg")});
+    QVERIFY(QSvgRenderer(dir.filePath(S("join.svg"))).isValid());
   }
 
   void savePictureSaysWhyItCannot() {
