@@ -51,6 +51,14 @@ class PreviewDataTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // A temporary folder of this test's own, so that scratch folders of other
+  // programs running at the same time do not show in its listings.
+  void initTestCase() {
+    QVERIFY(ownTemp_.isValid());
+    QVERIFY(qputenv("TMPDIR", QFile::encodeName(ownTemp_.path())));
+    QCOMPARE(QDir::tempPath(), QDir(ownTemp_.path()).canonicalPath());
+  }
+
   void traceIsTheMergedFiles_data() {
     QTest::addColumn<bool>("crlf");
     QTest::addColumn<bool>("blankLines");
@@ -133,6 +141,7 @@ class PreviewDataTest : public QObject {
     QCOMPARE(QString::fromStdString(data.error->Message()), message);
     QVERIFY(!data.trace);
     QCOMPARE(ScratchFolders(), before);
+    QVERIFY(before.isEmpty());
   }
 
   void stoppedBeforeItStartsSaysSo() {
@@ -144,7 +153,11 @@ class PreviewDataTest : public QObject {
     QVERIFY(data.stopped);
     QVERIFY(!data.ok());
     QVERIFY(!data.error);
+    QVERIFY(ScratchFolders().isEmpty());
   }
+
+ private:
+  QTemporaryDir ownTemp_;
 };
 
 QTEST_MAIN(PreviewDataTest)
