@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-svg-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-charts-dev qt6-svg-dev
   clang libclang-rt-14-dev
   locales
   qt6-qpa-plugins xvfb xauth python3 xdotool imagemagick
