@@ -20,6 +20,10 @@
 #include <QUrl>
 #include <atomic>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "itcgen.hpp"
 #include "merge/merge_run.hpp"
 #include "ui/main_window.hpp"
@@ -561,23 +565,51 @@ class MainWindowTest : public QObject {
     QCOMPARE(Box(window, S("firstFileBox"))->text(), ws.first);
   }
 
-  void runOrderIsNameOrderForNow_data() {
-    QTest::addColumn<QStringList>("dropped");
+  // Two portions dropped together go in the order their runs started, where every
+  // file says when; else by name as people read it.
+  void runOrder_data() {
+    QTest::addColumn<QStringList>("dropped");  // names in a temporary folder, or whole paths
+    QTest::addColumn<QStringList>("started");  // each file's run start; empty: no files are made
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("already in order") << QStringList{S("/d/part1.itc"), S("/d/part2.itc")}
-                                      << QStringList{S("/d/part1.itc"), S("/d/part2.itc")};
-    QTest::newRow("reversed") << QStringList{S("/d/part2.itc"), S("/d/part1.itc")}
-                              << QStringList{S("/d/part1.itc"), S("/d/part2.itc")};
-    QTest::newRow("numbers as numbers") << QStringList{S("/d/run10.itc"), S("/d/run9.itc")}
-                                        << QStringList{S("/d/run9.itc"), S("/d/run10.itc")};
-    QTest::newRow("by name, not folder") << QStringList{S("/a/b.itc"), S("/z/a.itc")}
+    QTest::newRow("already in order") << QStringList{S("part1.itc"), S("part2.itc")} << QStringList{}
+                                      << QStringList{S("part1.itc"), S("part2.itc")};
+    QTest::newRow("reversed") << QStringList{S("part2.itc"), S("part1.itc")} << QStringList{}
+                              << QStringList{S("part1.itc"), S("part2.itc")};
+    QTest::newRow("numbers as numbers") << QStringList{S("run10.itc"), S("run9.itc")} << QStringList{}
+                                        << QStringList{S("run9.itc"), S("run10.itc")};
+    QTest::newRow("by name, not folder") << QStringList{S("/a/b.itc"), S("/z/a.itc")} << QStringList{}
                                          << QStringList{S("/z/a.itc"), S("/a/b.itc")};
+    QTest::newRow("run start over name")
+        << QStringList{S("a.itc"), S("b.itc")}
+        << QStringList{S("10/30/2019 8:10:00 AM"), S("10/29/2019 5:59:16 PM")}
+        << QStringList{S("b.itc"), S("a.itc")};
+    // 1 PM is later than 11 AM on a 12-hour clock.
+    QTest::newRow("afternoon after morning")
+        << QStringList{S("x.itc"), S("y.itc")}
+        << QStringList{S("10/29/2019 1:00:00 PM"), S("10/29/2019 11:00:00 AM")}
+        << QStringList{S("y.itc"), S("x.itc")};
+    QTest::newRow("one file without a start: by name")
+        << QStringList{S("b.itc"), S("a.itc")} << QStringList{S("10/29/2019 5:59:16 PM"), QString()}
+        << QStringList{S("a.itc"), S("b.itc")};
   }
 
-  void runOrderIsNameOrderForNow() {
+  void runOrder() {
     QFETCH(QStringList, dropped);
+    QFETCH(QStringList, started);
     QFETCH(QStringList, expected);
-    QCOMPARE(OrderByRun(dropped), expected);
+    QTemporaryDir dir;
+    QStringList paths;
+    for (qsizetype i = 0; i < dropped.size(); ++i) {
+      paths << (dropped[i].startsWith(u'/') ? dropped[i] : dir.filePath(dropped[i]));
+      if (started.isEmpty()) continue;
+      const QByteArray software = started[i].isEmpty()
+                                      ? QByteArray("% MicroCalITC Ver: 1.29.32")
+                                      : "% MicroCalITC Ver: 1.29.32 Run time:" + started[i].toUtf8();
+      WriteBytes(paths.back(), "$ITC\r\n" + software + "\r\n@0\r\n1.00,1\r\n2.00,1\r\n@1,1,2\r\n3.00,1\r\n");
+    }
+    QStringList expectedPaths;
+    for (const QString& name : expected) expectedPaths << (name.startsWith(u'/') ? name : dir.filePath(name));
+    QCOMPARE(OrderByRun(paths), expectedPaths);
   }
 
   // Files dropped together fill the first and second box in run order, wherever they land.
@@ -1124,6 +1156,44 @@ class MainWindowTest : public QObject {
     QVERIFY(sawCancel);
     QVERIFY(notifier.events.empty());
     QVERIFY(!QFileInfo::exists(ws.output));
+  }
+
+  // Cancel reaches the engine itself: the second file is a pipe the test feeds, so
+  // the merge is under way (its scratch file made) when Cancel is pressed, and it
+  // stops at the next line, writing nothing and leaving no scratch file.
+  void cancelStopsTheEngine() {
+    Workspace ws;
+    WriteBytes(ws.output, kOldOutput);
+    const QString pipe = ws.dir.filePath(S("second.fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    ScriptedChooser chooser;
+    RecordingNotifier notifier;
+    MainWindow window(chooser, notifier);
+    QVERIFY(ShowReady(window));
+    FillPaths(window, ws.first, pipe, ws.output);
+    QTest::mouseClick(Child<QPushButton>(window, "doItButton"), Qt::LeftButton);
+    int fd = -1;
+    QDeadlineTimer limit(20000);
+    while (fd < 0 && !limit.hasExpired()) {  // no reader yet gives ENXIO
+      QCoreApplication::processEvents();
+      fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+      if (fd < 0) QThread::msleep(2);
+    }
+    QVERIFY2(fd >= 0, "the merge never opened the second file");
+    const QByteArray baseline = "@0\r\n0,7.0\r\n";
+    QCOMPARE(::write(fd, baseline.constData(), static_cast<size_t>(baseline.size())),
+             static_cast<ssize_t>(baseline.size()));
+    QTRY_COMPARE(Listing(ws.dir.path()).size(), qsizetype{5});  // the scratch file beside the output
+    QTest::keyClick(&window, Qt::Key_Escape);
+    const QByteArray more = "@1,2,3\r\n5,7.5\r\n";
+    QCOMPARE(::write(fd, more.constData(), static_cast<size_t>(more.size())), static_cast<ssize_t>(more.size()));
+    ::close(fd);
+    QVERIFY(MergeEnds(window));
+    QVERIFY(notifier.events.empty());
+    QCOMPARE(window.hint(), S("Cancelled: nothing was written; the output file is as it was."));
+    QCOMPARE(ReadBytes(ws.output), kOldOutput);
+    QCOMPARE(Listing(ws.dir.path()),
+             (QStringList{S("first.itc"), S("merged.itc"), S("second.fifo"), S("second.itc")}));
   }
 
   // Closing the window during a merge waits for the merge to stop, then closes.
