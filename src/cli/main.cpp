@@ -1,6 +1,4 @@
 // tandemo-merge: the merge engine on the command line, for labs that script their work.
-#include <signal.h>
-
 #include <csignal>
 #include <cstdio>
 #include <new>

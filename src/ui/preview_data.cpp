@@ -1,6 +1,6 @@
 #include "preview_data.hpp"
 
-#include <stdlib.h>  // mkdtemp
+#include <cstdlib>  // mkdtemp
 
 #include <cerrno>
 #include <cstring>
@@ -137,7 +137,7 @@ MergedLines TraceMergedLines(const PreviewInput& input, std::stop_token stop) {
   return result;
 }
 
-PreviewData BuildPreview(const PreviewInput& input, std::stop_token stop) {
+PreviewData BuildPreview(const PreviewInput& input, const std::stop_token& stop) {
   PreviewData data;
   data.input = input;
   MergedLines merged = TraceMergedLines(input, stop);

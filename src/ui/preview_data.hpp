@@ -44,7 +44,7 @@ struct PreviewData {
 
 // Merges, traces, integrates and reduces. `stop` is checked between the steps
 // and while the merged lines are read.
-PreviewData BuildPreview(const PreviewInput& input, std::stop_token stop = {});
+PreviewData BuildPreview(const PreviewInput& input, const std::stop_token& stop = {});
 
 struct MergedLines {
   std::optional<MergeError> error;
