@@ -14,7 +14,9 @@
 #include <string_view>
 
 #include "fields.hpp"
+#include "data_tail.hpp"
 #include "line_io.hpp"
+#include "number_text.hpp"
 #include "number_read.hpp"
 #include "rounding.hpp"
 
@@ -81,17 +83,18 @@ LineEnd LineEndOf(std::string_view bytes) {
   return crlf ? LineEnd::CrLf : cr ? LineEnd::Cr : LineEnd::Lf;
 }
 
-// The last two data lines and the last injection of a stretch of a file: the one
-// place where the inspection applies the last-two-data-lines rule.
-struct DataTail {
-  int dataLines = 0;  // 0, 1 or 2 (enough)
-  std::string previous, last;
-  long long previousLine = 0, lastLine = 0;  // 0 where line numbers are not known
-  bool injectionSeen = false;                // a marker line with a comma
-  std::int32_t lastInjection = 0;            // its number
+// What the inspection reads from a stretch of a file after its first marker line:
+// its last data lines, held by the merge's own DataTail so that the time step, last
+// time and last DP follow the one rule the merge follows, and its last injection.
+struct TailReading {
+  DataTail data;
+  bool injectionSeen = false;      // a marker line with a comma
+  std::int32_t lastInjection = 0;  // its number
 
   void Feed(std::string_view line, long long lineNumber) {
+    if (line.empty()) return;
     if (IsMarkerLine(line)) {
+      data.AddOther();
       const std::size_t comma = line.find(',');
       if (comma == std::string_view::npos) return;
       injectionSeen = true;
@@ -99,30 +102,10 @@ struct DataTail {
       lastInjection = number ? std::max<std::int32_t>(number.value, 0) : std::numeric_limits<std::int32_t>::max();
       return;
     }
-    if (!IsDataLine(line)) return;
-    previous.swap(last);
-    previousLine = lastLine;
-    last.assign(line);
-    lastLine = lineNumber;
-    if (dataLines < 2) ++dataLines;
-  }
-
-  // What a stretch read before this one adds to it.
-  void TakeEarlier(const DataTail& earlier) {
-    if (!injectionSeen && earlier.injectionSeen) {
-      injectionSeen = true;
-      lastInjection = earlier.lastInjection;
-    }
-    if (dataLines == 0) {
-      dataLines = earlier.dataLines;
-      previous = earlier.previous;
-      last = earlier.last;
-      previousLine = earlier.previousLine;
-      lastLine = earlier.lastLine;
-    } else if (dataLines == 1 && earlier.dataLines > 0) {
-      dataLines = 2;
-      previous = earlier.last;
-      previousLine = earlier.lastLine;
+    if (IsDataLine(line)) {
+      data.Add(line, lineNumber);
+    } else {
+      data.AddOther();
     }
   }
 };
@@ -164,9 +147,9 @@ FactValue DpOf(std::string_view line) {
   return FactValue{LeadingValue(rest), std::string(field)};
 }
 
-// Lines that start in [start, end) into `tail`; line numbers are not known here.
-// False when the file could not be read.
-bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, bool atLineStart, DataTail& tail) {
+// Lines that start at or after `start` to the end of the file into `tail`; line
+// numbers are not known here. False when the file could not be read.
+bool ReadStretch(LineReader& reader, std::uint64_t start, bool atLineStart, TailReading& tail) {
   // From the byte before `start`, the first line read ends where the line
   // holding `start` ends: the next one is the first to start at or after it.
   if (!reader.SeekTo(atLineStart ? start : start - 1)) return false;
@@ -175,7 +158,7 @@ bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, boo
     LineReader::Status status = reader.Next(line);
     if (status != LineReader::Status::Line) return status == LineReader::Status::End;
   }
-  while (reader.Offset() < end) {
+  for (;;) {
     LineReader::Status status = reader.Next(line);
     if (status == LineReader::Status::End) break;
     if (status == LineReader::Status::Error) return false;
@@ -184,16 +167,28 @@ bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, boo
   return true;
 }
 
-void TakeTail(const DataTail& tail, FileFacts& facts) {
+void TakeTail(TailReading& tail, FileFacts& facts) {
   facts.injectionsPerformed = tail.injectionSeen ? tail.lastInjection : 0;
   facts.hasInjection = tail.injectionSeen;
-  if (tail.dataLines >= 1) {
-    facts.lastTime = FactValue{LeadingValue(tail.last), std::string(TimeField(tail.last))};
-    facts.lastDp = DpOf(tail.last);
-    facts.lastDataLine = tail.lastLine;
+  DataTail& data = tail.data;
+  // A last data line cut short by an interrupted write is left out, as the merge leaves it out.
+  if (data.lastCutShort()) data.DropLast();
+  if (data.count() >= 1) {
+    const std::string& last = data.last().text;
+    facts.lastTime = FactValue{LeadingValue(last), std::string(TimeField(last))};
+    facts.lastDp = DpOf(last);
+    facts.lastDataLine = data.last().line;
   }
-  if (tail.dataLines < 2) return;
-  facts.previousTime = FactValue{LeadingValue(tail.previous), std::string(TimeField(tail.previous))};
+  if (data.count() < 2) return;
+  const std::string& previous = data.previous().text;
+  facts.previousTime = FactValue{LeadingValue(previous), std::string(TimeField(previous))};
+  // The step the merge continues, in hundredths of a second, shown as the file writes it.
+  Checked<std::int32_t> hundredths = data.StepHundredths();
+  if (hundredths) {
+    facts.timeStep = FactValue{static_cast<double>(hundredths.value) / 100.0, SecondsText(hundredths.value)};
+    return;
+  }
+  // Beyond what the merge takes: shown all the same, the merge refuses it.
   Checked<double> step = TestedDifference(facts.lastTime->number, facts.previousTime->number);
   if (step) facts.timeStep = FactValue{step.value, StepText(facts.previousTime->text, facts.lastTime->text, step.value)};
 }
@@ -241,7 +236,7 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
   }
 
   // Forward: the first marker line and, after "@0", the baseline up to the next marker line.
-  DataTail start;
+  TailReading start;
   start.Feed(line, reader.LineNumber());
   const std::uint64_t dataStart = reader.Offset();
   if (line.find(',') == std::string_view::npos) {
@@ -256,7 +251,8 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
   }
 
   // Then the tail: the rest of a short file with its line numbers, else the last
-  // stretch of a long one, growing backwards until it holds what is needed.
+  // stretch of a long one, read again from further back until it holds three data
+  // lines (two when the last is cut short) and a marker line with a comma.
   const std::uint64_t forwardEnd = reader.Offset();
   const std::uint64_t size = facts.identity.size;
   if (status == LineReader::Status::End || size <= forwardEnd + kTailBytes) {
@@ -268,19 +264,14 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
     TakeTail(start, facts);
     return std::nullopt;
   }
-  DataTail tail;
-  std::uint64_t end = size;
+  TailReading tail;
   for (std::uint64_t window = kTailBytes;; window *= 2) {
-    const std::uint64_t from = end - forwardEnd > window ? end - window : forwardEnd;
-    DataTail stretch;
-    if (!ReadStretch(reader, from, end, from == forwardEnd, stretch)) return readFailure(0);
-    tail.TakeEarlier(stretch);
-    end = from;
-    if (end == forwardEnd) {
-      tail.TakeEarlier(start);
-      break;
-    }
-    if (tail.dataLines >= 2 && tail.injectionSeen) break;
+    const std::uint64_t from = size - forwardEnd > window ? size - window : forwardEnd;
+    // Reaching back to what was read forward, the stretch goes on from there.
+    tail = from == forwardEnd ? start : TailReading{};
+    if (!ReadStretch(reader, from, from == forwardEnd, tail)) return readFailure(0);
+    if (from == forwardEnd) break;
+    if (tail.data.count() >= 3 && tail.injectionSeen) break;
   }
   TakeTail(tail, facts);
   return std::nullopt;

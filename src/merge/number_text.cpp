@@ -74,6 +74,16 @@ std::string TimeStampText(std::int64_t hundredths) {
   return s;
 }
 
+std::string SecondsText(std::int64_t hundredths) {
+  std::string text = TimeStampText(hundredths);
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  if (text.empty() || text == "-") text += '0';
+  const std::size_t point = text.find('.');
+  if (point == 0 || (point == 1 && text[0] == '-')) text.insert(point, "0");
+  return text;
+}
+
 namespace {
 
 // Adds one to the last of n decimal digits; true when the carry runs out of the

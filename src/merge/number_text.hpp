@@ -14,6 +14,9 @@ std::string IntegerText(std::int32_t n);
 // 500 -> "5.00", 250 -> "2.50", 0 -> ".00", 50 -> ".50", -500 -> "-5.00", -50 -> "-.50".
 std::string TimeStampText(std::int64_t hundredths);
 void AppendTimeStampText(std::string& out, std::int64_t hundredths);
+// Seconds given in hundredths, as a person writes them: 200 -> "2", 250 -> "2.5",
+// 1 -> "0.01", -50 -> "-0.5", 0 -> "0". For time steps in messages and facts.
+std::string SecondsText(std::int64_t hundredths);
 // The same characters written at `out`, which has room for kTimeStampChars; returns
 // one past the last. For the hot path, which builds each line in place.
 inline constexpr std::size_t kTimeStampChars = 24;

@@ -27,17 +27,6 @@ std::string CommaTooFar(std::string_view line) {
          ", beyond 32767";
 }
 
-// Seconds for a message: "2", "2.5", "-0.5", "3.57".
-std::string SecondsText(std::int64_t hundredths) {
-  std::string text = TimeStampText(hundredths);
-  while (text.back() == '0') text.pop_back();
-  if (text.back() == '.') text.pop_back();
-  if (text.empty() || text == "-") text += '0';
-  const std::size_t point = text.find('.');
-  if (point == 0 || (point == 1 && text[0] == '-')) text.insert(point, "0");
-  return text;
-}
-
 // A data line's time field as the file writes it, quoted.
 std::string TimeField(std::string_view line) { return Quoted(line.substr(0, line.find(','))); }
 
