@@ -91,6 +91,15 @@ struct TailReading {
   bool injectionSeen = false;      // a marker line with a comma
   std::int32_t lastInjection = 0;  // its number
 
+  // What a stretch read before this one adds to it.
+  void TakeEarlier(const TailReading& earlier) {
+    if (!injectionSeen && earlier.injectionSeen) {
+      injectionSeen = true;
+      lastInjection = earlier.lastInjection;
+    }
+    data.TakeEarlier(earlier.data);
+  }
+
   void Feed(std::string_view line, long long lineNumber) {
     if (line.empty()) return;
     if (IsMarkerLine(line)) {
@@ -147,9 +156,9 @@ FactValue DpOf(std::string_view line) {
   return FactValue{LeadingValue(rest), std::string(field)};
 }
 
-// Lines that start at or after `start` to the end of the file into `tail`; line
-// numbers are not known here. False when the file could not be read.
-bool ReadStretch(LineReader& reader, std::uint64_t start, bool atLineStart, TailReading& tail) {
+// Lines that start in [start, end) into `tail`; line numbers are not known here.
+// False when the file could not be read.
+bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, bool atLineStart, TailReading& tail) {
   // From the byte before `start`, the first line read ends where the line
   // holding `start` ends: the next one is the first to start at or after it.
   if (!reader.SeekTo(atLineStart ? start : start - 1)) return false;
@@ -158,7 +167,7 @@ bool ReadStretch(LineReader& reader, std::uint64_t start, bool atLineStart, Tail
     LineReader::Status status = reader.Next(line);
     if (status != LineReader::Status::Line) return status == LineReader::Status::End;
   }
-  for (;;) {
+  while (reader.Offset() < end) {
     LineReader::Status status = reader.Next(line);
     if (status == LineReader::Status::End) break;
     if (status == LineReader::Status::Error) return false;
@@ -251,8 +260,8 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
   }
 
   // Then the tail: the rest of a short file with its line numbers, else the last
-  // stretch of a long one, read again from further back until it holds three data
-  // lines (two when the last is cut short) and a marker line with a comma.
+  // stretch of a long one, growing backwards until it holds three data lines (two
+  // when the last is cut short) and a marker line with a comma.
   const std::uint64_t forwardEnd = reader.Offset();
   const std::uint64_t size = facts.identity.size;
   if (status == LineReader::Status::End || size <= forwardEnd + kTailBytes) {
@@ -265,12 +274,17 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
     return std::nullopt;
   }
   TailReading tail;
+  std::uint64_t end = size;
   for (std::uint64_t window = kTailBytes;; window *= 2) {
-    const std::uint64_t from = size - forwardEnd > window ? size - window : forwardEnd;
-    // Reaching back to what was read forward, the stretch goes on from there.
-    tail = from == forwardEnd ? start : TailReading{};
-    if (!ReadStretch(reader, from, from == forwardEnd, tail)) return readFailure(0);
-    if (from == forwardEnd) break;
+    const std::uint64_t from = end - forwardEnd > window ? end - window : forwardEnd;
+    TailReading stretch;
+    if (!ReadStretch(reader, from, end, from == forwardEnd, stretch)) return readFailure(0);
+    tail.TakeEarlier(stretch);
+    end = from;
+    if (end == forwardEnd) {
+      tail.TakeEarlier(start);
+      break;
+    }
     if (tail.data.count() >= 3 && tail.injectionSeen) break;
   }
   TakeTail(tail, facts);
