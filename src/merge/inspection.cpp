@@ -33,6 +33,7 @@ constexpr std::uint64_t kTailBytes = 64 * 1024;
 constexpr std::uint64_t kBaselineBytes = 1 << 20;
 constexpr std::size_t kLineEndSample = 64 * 1024;
 constexpr std::size_t kCompareChunk = 64 * 1024;
+constexpr std::uint64_t kScanChunk = 256 * 1024;
 
 class FileHandle {
  public:
@@ -176,6 +177,42 @@ bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, boo
   return true;
 }
 
+// The last marker line with a comma that starts in [from, end), searched backwards
+// through the bytes for an "@" that starts a line: once the tail holds its data
+// lines, the last injection may still lie far back, and its lines need no reading.
+// `from` is a line's start after the file's first. The errno of a failed read, else 0.
+int FindLastInjection(int fd, LineReader& reader, std::uint64_t from, std::uint64_t end, TailReading& tail) {
+  std::unique_ptr<char[]> chunk(new char[kScanChunk + 1]);
+  std::vector<std::uint64_t> starts;
+  while (end > from) {
+    const std::uint64_t chunkStart = end - from > kScanChunk ? end - kScanChunk : from;
+    // One byte before the chunk tells whether its first byte starts a line.
+    const long read = ReadAt(fd, chunk.get(), static_cast<std::size_t>(end - chunkStart + 1), chunkStart - 1);
+    if (read < 0) return errno;
+    const auto size = static_cast<std::size_t>(read);  // less when the file has shrunk meanwhile
+    starts.clear();
+    for (std::size_t at = 1; at < size;) {
+      const void* hit = std::memchr(chunk.get() + at, '@', size - at);
+      if (!hit) break;
+      at = static_cast<std::size_t>(static_cast<const char*>(hit) - chunk.get());
+      if (chunk[at - 1] == '\r' || chunk[at - 1] == '\n') starts.push_back(chunkStart - 1 + at);
+      ++at;
+    }
+    for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
+      std::string_view line;
+      if (!reader.SeekTo(*it)) return reader.error();
+      LineReader::Status status = reader.Next(line);
+      if (status == LineReader::Status::Error) return reader.error();
+      if (status == LineReader::Status::Line && line.find(',') != std::string_view::npos) {
+        tail.Feed(line, 0);
+        return 0;
+      }
+    }
+    end = chunkStart;
+  }
+  return 0;
+}
+
 void TakeTail(TailReading& tail, FileFacts& facts) {
   facts.injectionsPerformed = tail.injectionSeen ? tail.lastInjection : 0;
   facts.hasInjection = tail.injectionSeen;
@@ -285,7 +322,15 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
       tail.TakeEarlier(start);
       break;
     }
-    if (tail.data.count() >= 3 && tail.injectionSeen) break;
+    if (tail.data.count() >= 3) {
+      if (!tail.injectionSeen) {
+        TailReading marker;
+        if (int err = FindLastInjection(file.fd(), reader, forwardEnd, end, marker)) return ReadFailure(place, 0, err);
+        tail.TakeEarlier(marker);
+        if (!tail.injectionSeen) tail.TakeEarlier(start);
+      }
+      break;
+    }
   }
   TakeTail(tail, facts);
   return std::nullopt;

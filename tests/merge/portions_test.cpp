@@ -386,6 +386,24 @@ TEST(InspectLarge, FactsFromTheTailOfALargeFile) {
             std::vector<std::string>{"time step: 2 in the first file, 5 in the second file"});
 }
 
+// The last injection lies far before the end, beyond several 256 KiB stretches that
+// are searched for it; an "@" inside a line and a marker line without a comma after
+// it are no injection.
+TEST(InspectLarge, LastInjectionFarBeforeTheEnd) {
+  TempDir dir;
+  std::string text = Second(2).Text();  // ends with injection 2
+  text += "@7,2.0,4.0\r\n";
+  for (int i = 0; text.size() < 1500 * 1024; ++i) {
+    text += std::to_string(100 + i) + ".00,11.2,25.0" + (i % 1000 == 0 ? ",n@8,x" : "") + "\r\n";
+    if (i == 40000) text += "@\r\n";
+  }
+  const Inspection inspection = Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", text)});
+  ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
+  EXPECT_EQ(inspection.files[1].injectionsPerformed, 7);
+  ASSERT_TRUE(inspection.files[1].timeStep);
+  EXPECT_EQ(inspection.files[1].timeStep->text, "1");
+}
+
 // The tail read starts 64 KiB before the end; a line that starts exactly there
 // belongs to the tail, one that starts a byte earlier to the stretch before it.
 TEST(InspectLarge, LineStartingWhereTheTailStarts) {
