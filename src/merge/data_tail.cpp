@@ -51,6 +51,27 @@ void DataTail::Take(std::string& line, long long lineNumber, FilePlace file) {
   slot.file = file;
 }
 
+void DataTail::TakeEarlier(const DataTail& earlier) {
+  const int n = static_cast<int>(lines_.size());
+  if (count_ == 0) {
+    const bool other = otherAfterLast_ || earlier.otherAfterLast_;
+    *this = earlier;
+    otherAfterLast_ = other;
+    return;
+  }
+  // Oldest first: as many of the earlier lines as there is room for, then these.
+  std::array<DataLine, 3> merged;
+  int total = 0;
+  const int fromEarlier = std::min(earlier.count_, n - count_);
+  for (int k = fromEarlier - 1; k >= 0; --k)
+    merged[static_cast<std::size_t>(total++)] = earlier.lines_[static_cast<std::size_t>((earlier.newest_ - k + n) % n)];
+  for (int k = count_ - 1; k >= 0; --k)
+    merged[static_cast<std::size_t>(total++)] = std::move(lines_[static_cast<std::size_t>((newest_ - k + n) % n)]);
+  lines_ = std::move(merged);
+  count_ = total;
+  newest_ = total - 1;
+}
+
 const DataLine& DataTail::last() const { return lines_[static_cast<std::size_t>(newest_)]; }
 
 const DataLine& DataTail::previous() const {

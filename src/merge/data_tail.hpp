@@ -47,6 +47,9 @@ class DataTail {
   // Add without a copy: `line` is swapped in and comes back holding an older line's text.
   void Take(std::string& line, long long lineNumber, FilePlace file = FilePlace::None());
   void AddOther() { otherAfterLast_ = true; }
+  // What a stretch of the same file read before this one held: its data lines come
+  // before these, for a file whose end is read backwards in stretches.
+  void TakeEarlier(const DataTail& earlier);
 
   int count() const { return count_; }  // data lines held: 0 to 3
   const DataLine& last() const;         // needs count() >= 1

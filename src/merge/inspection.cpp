@@ -14,7 +14,9 @@
 #include <string_view>
 
 #include "fields.hpp"
+#include "data_tail.hpp"
 #include "line_io.hpp"
+#include "number_text.hpp"
 #include "number_read.hpp"
 #include "rounding.hpp"
 
@@ -31,6 +33,7 @@ constexpr std::uint64_t kTailBytes = 64 * 1024;
 constexpr std::uint64_t kBaselineBytes = 1 << 20;
 constexpr std::size_t kLineEndSample = 64 * 1024;
 constexpr std::size_t kCompareChunk = 64 * 1024;
+constexpr std::uint64_t kScanChunk = 256 * 1024;
 
 class FileHandle {
  public:
@@ -81,17 +84,27 @@ LineEnd LineEndOf(std::string_view bytes) {
   return crlf ? LineEnd::CrLf : cr ? LineEnd::Cr : LineEnd::Lf;
 }
 
-// The last two data lines and the last injection of a stretch of a file: the one
-// place where the inspection applies the last-two-data-lines rule.
-struct DataTail {
-  int dataLines = 0;  // 0, 1 or 2 (enough)
-  std::string previous, last;
-  long long previousLine = 0, lastLine = 0;  // 0 where line numbers are not known
-  bool injectionSeen = false;                // a marker line with a comma
-  std::int32_t lastInjection = 0;            // its number
+// What the inspection reads from a stretch of a file after its first marker line:
+// its last data lines, held by the merge's own DataTail so that the time step, last
+// time and last DP follow the one rule the merge follows, and its last injection.
+struct TailReading {
+  DataTail data;
+  bool injectionSeen = false;      // a marker line with a comma
+  std::int32_t lastInjection = 0;  // its number
+
+  // What a stretch read before this one adds to it.
+  void TakeEarlier(const TailReading& earlier) {
+    if (!injectionSeen && earlier.injectionSeen) {
+      injectionSeen = true;
+      lastInjection = earlier.lastInjection;
+    }
+    data.TakeEarlier(earlier.data);
+  }
 
   void Feed(std::string_view line, long long lineNumber) {
+    if (line.empty()) return;
     if (IsMarkerLine(line)) {
+      data.AddOther();
       const std::size_t comma = line.find(',');
       if (comma == std::string_view::npos) return;
       injectionSeen = true;
@@ -99,30 +112,10 @@ struct DataTail {
       lastInjection = number ? std::max<std::int32_t>(number.value, 0) : std::numeric_limits<std::int32_t>::max();
       return;
     }
-    if (!IsDataLine(line)) return;
-    previous.swap(last);
-    previousLine = lastLine;
-    last.assign(line);
-    lastLine = lineNumber;
-    if (dataLines < 2) ++dataLines;
-  }
-
-  // What a stretch read before this one adds to it.
-  void TakeEarlier(const DataTail& earlier) {
-    if (!injectionSeen && earlier.injectionSeen) {
-      injectionSeen = true;
-      lastInjection = earlier.lastInjection;
-    }
-    if (dataLines == 0) {
-      dataLines = earlier.dataLines;
-      previous = earlier.previous;
-      last = earlier.last;
-      previousLine = earlier.previousLine;
-      lastLine = earlier.lastLine;
-    } else if (dataLines == 1 && earlier.dataLines > 0) {
-      dataLines = 2;
-      previous = earlier.last;
-      previousLine = earlier.lastLine;
+    if (IsDataLine(line)) {
+      data.Add(line, lineNumber);
+    } else {
+      data.AddOther();
     }
   }
 };
@@ -166,7 +159,7 @@ FactValue DpOf(std::string_view line) {
 
 // Lines that start in [start, end) into `tail`; line numbers are not known here.
 // False when the file could not be read.
-bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, bool atLineStart, DataTail& tail) {
+bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, bool atLineStart, TailReading& tail) {
   // From the byte before `start`, the first line read ends where the line
   // holding `start` ends: the next one is the first to start at or after it.
   if (!reader.SeekTo(atLineStart ? start : start - 1)) return false;
@@ -184,16 +177,64 @@ bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, boo
   return true;
 }
 
-void TakeTail(const DataTail& tail, FileFacts& facts) {
+// The last marker line with a comma that starts in [from, end), searched backwards
+// through the bytes for an "@" that starts a line: once the tail holds its data
+// lines, the last injection may still lie far back, and its lines need no reading.
+// `from` is a line's start after the file's first. The errno of a failed read, else 0.
+int FindLastInjection(int fd, LineReader& reader, std::uint64_t from, std::uint64_t end, TailReading& tail) {
+  std::unique_ptr<char[]> chunk(new char[kScanChunk + 1]);
+  std::vector<std::uint64_t> starts;
+  while (end > from) {
+    const std::uint64_t chunkStart = end - from > kScanChunk ? end - kScanChunk : from;
+    // One byte before the chunk tells whether its first byte starts a line.
+    const long read = ReadAt(fd, chunk.get(), static_cast<std::size_t>(end - chunkStart + 1), chunkStart - 1);
+    if (read < 0) return errno;
+    const auto size = static_cast<std::size_t>(read);  // less when the file has shrunk meanwhile
+    starts.clear();
+    for (std::size_t at = 1; at < size;) {
+      const void* hit = std::memchr(chunk.get() + at, '@', size - at);
+      if (!hit) break;
+      at = static_cast<std::size_t>(static_cast<const char*>(hit) - chunk.get());
+      if (chunk[at - 1] == '\r' || chunk[at - 1] == '\n') starts.push_back(chunkStart - 1 + at);
+      ++at;
+    }
+    for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
+      std::string_view line;
+      if (!reader.SeekTo(*it)) return reader.error();
+      LineReader::Status status = reader.Next(line);
+      if (status == LineReader::Status::Error) return reader.error();
+      if (status == LineReader::Status::Line && line.find(',') != std::string_view::npos) {
+        tail.Feed(line, 0);
+        return 0;
+      }
+    }
+    end = chunkStart;
+  }
+  return 0;
+}
+
+void TakeTail(TailReading& tail, FileFacts& facts) {
   facts.injectionsPerformed = tail.injectionSeen ? tail.lastInjection : 0;
   facts.hasInjection = tail.injectionSeen;
-  if (tail.dataLines >= 1) {
-    facts.lastTime = FactValue{LeadingValue(tail.last), std::string(TimeField(tail.last))};
-    facts.lastDp = DpOf(tail.last);
-    facts.lastDataLine = tail.lastLine;
+  DataTail& data = tail.data;
+  // A last data line cut short by an interrupted write is left out, as the merge leaves it out.
+  if (data.lastCutShort()) data.DropLast();
+  if (data.count() >= 1) {
+    const std::string& last = data.last().text;
+    facts.lastTime = FactValue{LeadingValue(last), std::string(TimeField(last))};
+    facts.lastDp = DpOf(last);
+    facts.lastDataLine = data.last().line;
   }
-  if (tail.dataLines < 2) return;
-  facts.previousTime = FactValue{LeadingValue(tail.previous), std::string(TimeField(tail.previous))};
+  if (data.count() < 2) return;
+  const std::string& previous = data.previous().text;
+  facts.previousTime = FactValue{LeadingValue(previous), std::string(TimeField(previous))};
+  // The step the merge continues, in hundredths of a second, shown as the file writes it.
+  Checked<std::int32_t> hundredths = data.StepHundredths();
+  if (hundredths) {
+    facts.timeStep = FactValue{static_cast<double>(hundredths.value) / 100.0, SecondsText(hundredths.value)};
+    return;
+  }
+  // Beyond what the merge takes: shown all the same, the merge refuses it.
   Checked<double> step = TestedDifference(facts.lastTime->number, facts.previousTime->number);
   if (step) facts.timeStep = FactValue{step.value, StepText(facts.previousTime->text, facts.lastTime->text, step.value)};
 }
@@ -241,7 +282,7 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
   }
 
   // Forward: the first marker line and, after "@0", the baseline up to the next marker line.
-  DataTail start;
+  TailReading start;
   start.Feed(line, reader.LineNumber());
   const std::uint64_t dataStart = reader.Offset();
   if (line.find(',') == std::string_view::npos) {
@@ -256,7 +297,8 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
   }
 
   // Then the tail: the rest of a short file with its line numbers, else the last
-  // stretch of a long one, growing backwards until it holds what is needed.
+  // stretch of a long one, growing backwards until it holds three data lines (two
+  // when the last is cut short) and a marker line with a comma.
   const std::uint64_t forwardEnd = reader.Offset();
   const std::uint64_t size = facts.identity.size;
   if (status == LineReader::Status::End || size <= forwardEnd + kTailBytes) {
@@ -268,11 +310,11 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
     TakeTail(start, facts);
     return std::nullopt;
   }
-  DataTail tail;
+  TailReading tail;
   std::uint64_t end = size;
   for (std::uint64_t window = kTailBytes;; window *= 2) {
     const std::uint64_t from = end - forwardEnd > window ? end - window : forwardEnd;
-    DataTail stretch;
+    TailReading stretch;
     if (!ReadStretch(reader, from, end, from == forwardEnd, stretch)) return readFailure(0);
     tail.TakeEarlier(stretch);
     end = from;
@@ -280,7 +322,15 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
       tail.TakeEarlier(start);
       break;
     }
-    if (tail.dataLines >= 2 && tail.injectionSeen) break;
+    if (tail.data.count() >= 3) {
+      if (!tail.injectionSeen) {
+        TailReading marker;
+        if (int err = FindLastInjection(file.fd(), reader, forwardEnd, end, marker)) return ReadFailure(place, 0, err);
+        tail.TakeEarlier(marker);
+        if (!tail.injectionSeen) tail.TakeEarlier(start);
+      }
+      break;
+    }
   }
   TakeTail(tail, facts);
   return std::nullopt;

@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace tandemo {
 namespace {
 constexpr std::size_t kChunk = 1 << 18;  // 256 KiB: large reads, small footprint
+constexpr std::size_t kWriteChunk = 1 << 20;  // 1 MiB: few large writes
+constexpr std::size_t kQuickLine = 4096;  // far longer than an ITC data line
 }
 
 LineReader::~LineReader() {
@@ -40,6 +43,7 @@ void LineReader::Attach(int fd) {
   capacity_ = kChunk;
   base_ = 0;
   begin_ = end_ = 0;
+  lastEndedInLf_ = false;
   cr_ = lf_ = Scan{};
 }
 
@@ -118,6 +122,24 @@ bool LineReader::SkipByteOrderMark() {
 }
 
 LineReader::Status LineReader::Next(std::string_view& line) {
+  // The usual line, ended by LF or CR LF, found with one search for the LF and one
+  // for a CR before it. Only after a line that ended in LF, and never searching more
+  // than kQuickLine bytes, so that a file of lone CRs costs no more than before.
+  if (lastEndedInLf_ && bomChecked_) {
+    const char* at = buf_.get() + begin_;
+    const std::size_t reach = std::min(end_ - begin_, kQuickLine);
+    if (const void* lf = std::memchr(at, '\n', reach)) {
+      std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - at);
+      const std::size_t taken = length + 1;
+      if (length > 0 && at[length - 1] == '\r') --length;
+      if (length == 0 || !std::memchr(at, '\r', length)) {
+        line = std::string_view(at, length);
+        begin_ += taken;
+        ++lineNumber_;
+        return Status::Line;
+      }
+    }
+  }
   if (!bomChecked_ && !SkipByteOrderMark()) return Status::Error;
   for (;;) {
     const std::size_t i = FindLineEnd();
@@ -152,7 +174,11 @@ LineReader::Status LineReader::Next(std::string_view& line) {
     }
     line = std::string_view(buf_.get() + begin_, i - begin_);
     begin_ = i + 1;
-    if (c == '\r' && begin_ < end_ && buf_[begin_] == '\n') ++begin_;
+    lastEndedInLf_ = c == '\n';
+    if (c == '\r' && begin_ < end_ && buf_[begin_] == '\n') {
+      ++begin_;
+      lastEndedInLf_ = true;
+    }
     ++lineNumber_;
     return Status::Line;
   }
@@ -167,6 +193,7 @@ bool LineReader::SeekTo(std::uint64_t offset) {
   begin_ = end_ = 0;
   eof_ = false;
   bomChecked_ = false;
+  lastEndedInLf_ = false;
   cr_ = lf_ = Scan{};
   return true;
 }
@@ -177,27 +204,55 @@ std::uint64_t LineReader::Size() const {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
+std::string_view LineReader::Buffered() {
+  if (!bomChecked_ && !SkipByteOrderMark()) return {};
+  if (end_ - begin_ < kChunk / 2 && !eof_) Fill();
+  if (error_) return {};
+  return std::string_view(buf_.get() + begin_, end_ - begin_);
+}
+
 void LineWriter::Attach(int fd) {
   fd_ = fd;
-  buf_.reserve(kChunk + 4096);
+  buf_.reset(new char[kWriteChunk]);
+  capacity_ = kWriteChunk;
+  used_ = 0;
 }
 
-void LineWriter::WriteLine(std::string_view text) {
-  buf_.append(text);
-  buf_ += "\r\n";
-  ++lines_;
-  if (buf_.size() >= kChunk) Drain();
+void LineWriter::WriteLong(std::string_view text) {
+  char* at = Reserve(text.size());
+  if (!text.empty()) std::memcpy(at, text.data(), text.size());
+  Commit(text.size());
 }
 
-void LineWriter::Drain() {
+void LineWriter::Grow(std::size_t room) {
+  // Only a line longer than the buffer gets here; it is at most kMaxLineBytes long.
+  const std::size_t bigger = used_ + room;
+  std::unique_ptr<char[]> grown(new char[bigger]);
+  if (used_ > 0) std::memcpy(grown.get(), buf_.get(), used_);
+  buf_ = std::move(grown);
+  capacity_ = bigger;
+}
+
+void LineWriter::WriteLines(std::string_view bytes, long long lines) {
+  lines_ += lines;
+  if (bytes.size() <= capacity_ - used_) {
+    if (!bytes.empty()) std::memcpy(buf_.get() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+    return;
+  }
+  // A large block goes out from where it lies, without a copy.
+  Drain();
+  Send(bytes.data(), bytes.size());
+}
+
+void LineWriter::Send(const char* data, std::size_t size) {
   std::size_t done = 0;
-  while (done < buf_.size() && error_ == 0) {
-    ssize_t n = ::write(fd_, buf_.data() + done, buf_.size() - done);
+  while (done < size && error_ == 0) {
+    ssize_t n = ::write(fd_, data + done, size - done);
     if (n > 0) done += static_cast<std::size_t>(n);
     else if (n == 0) error_ = EIO;  // no progress: never spin
     else if (errno != EINTR) error_ = errno;
   }
-  buf_.clear();
 }
 
 bool LineWriter::Flush() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,6 +49,18 @@ class LineReader {
   // The errno of a failed read; EMSGSIZE for a line longer than kMaxLineBytes.
   int error() const { return error_; }
 
+  // For a caller that takes many lines at once: the unread bytes buffered, after
+  // reading more when fewer than half a read's worth are. Empty at the end of the
+  // file or on an error (error() tells); valid until the next call. The caller
+  // takes whole lines from its front with Skip and leaves the rest to Next.
+  std::string_view Buffered();
+  // Takes `bytes` from the front of what Buffered returned, as `lines` whole lines.
+  void Skip(std::size_t bytes, long long lines) {
+    begin_ += bytes;
+    lineNumber_ += lines;
+    if (lines > 0) lastEndedInLf_ = true;
+  }
+
  private:
   // Where the next CR (or LF) lies: `at` < `limit` is its position; `at` == `limit`
   // means there is none before `limit`, so a later search resumes there.
@@ -65,6 +78,7 @@ class LineReader {
   bool owned_ = false;
   bool eof_ = false;
   bool bomChecked_ = false;
+  bool lastEndedInLf_ = false;  // the line returned last ended in LF or CR LF
   int error_ = 0;
   long long lineNumber_ = 0;
   // Not zero-filled: only bytes read from the file are ever looked at.
@@ -86,18 +100,53 @@ class LineWriter {
 
   void Attach(int fd);  // the caller owns the descriptor
   // Writes the text and CR LF. Failures are sticky and reported by Flush().
-  void WriteLine(std::string_view text);
+  void WriteLine(std::string_view text) {
+    const std::size_t size = text.size() + 2;
+    if (capacity_ - used_ < size) {
+      WriteLong(text);
+      return;
+    }
+    char* at = buf_.get() + used_;
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());
+    at[text.size()] = '\r';
+    at[text.size() + 1] = '\n';
+    used_ += size;
+    ++lines_;
+  }
+  // Room for a line of up to `size` bytes and its CR LF, to be filled in place and
+  // handed over with Commit; the pointer is valid until the next call.
+  char* Reserve(std::size_t size) {
+    if (capacity_ - used_ < size + 2) Drain();
+    if (capacity_ - used_ < size + 2) Grow(size + 2);
+    return buf_.get() + used_;
+  }
+  // Ends the `size` bytes written at what Reserve returned as one line, adding CR LF.
+  void Commit(std::size_t size) {
+    char* at = buf_.get() + used_;
+    at[size] = '\r';
+    at[size + 1] = '\n';
+    used_ += size + 2;
+    ++lines_;
+  }
+  // Bytes that are `lines` whole lines already ending in CR LF, written as they stand.
+  void WriteLines(std::string_view bytes, long long lines);
   bool Flush();  // false with error() set when any write failed
   int error() const { return error_; }
   long long LinesWritten() const { return lines_; }
 
  private:
-  void Drain();
+  void WriteLong(std::string_view text);
+  void Grow(std::size_t room);
+  void Drain() { Send(buf_.get(), used_); used_ = 0; }
+  void Send(const char* data, std::size_t size);
 
   int fd_ = -1;
   int error_ = 0;
   long long lines_ = 0;
-  std::string buf_;
+  // A fixed buffer, sent whenever the next line would not fit: no growth check per line.
+  std::unique_ptr<char[]> buf_;
+  std::size_t capacity_ = 0;
+  std::size_t used_ = 0;
 };
 
 }  // namespace tandemo

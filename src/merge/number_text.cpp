@@ -29,9 +29,9 @@ void AppendRounded(std::string& out, bool negative, const char* plain, int intLe
 
 }  // namespace
 
-void AppendTimeStampText(std::string& out, std::int64_t hundredths) {
+char* WriteTimeStampText(char* out, std::int64_t hundredths) {
   // The magnitude as unsigned, so that the lowest value needs no special case;
-  // written backwards into a buffer and appended at once, as it is done per line.
+  // written backwards two digits at a time, then moved to the front.
   const bool negative = hundredths < 0;
   std::uint64_t magnitude = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths)
                                      : static_cast<std::uint64_t>(hundredths);
@@ -39,7 +39,7 @@ void AppendTimeStampText(std::string& out, std::int64_t hundredths) {
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  char buf[24];
+  char buf[kTimeStampChars];
   char* p = buf + sizeof buf;
   auto pair = [&](std::uint64_t two) {
     p -= 2;
@@ -58,13 +58,30 @@ void AppendTimeStampText(std::string& out, std::int64_t hundredths) {
     *--p = static_cast<char>('0' + magnitude);
   }
   if (negative) *--p = '-';
-  out.append(p, static_cast<std::size_t>(buf + sizeof buf - p));
+  const auto size = static_cast<std::size_t>(buf + sizeof buf - p);
+  std::memcpy(out, p, size);
+  return out + size;
+}
+
+void AppendTimeStampText(std::string& out, std::int64_t hundredths) {
+  char buf[kTimeStampChars];
+  out.append(buf, static_cast<std::size_t>(WriteTimeStampText(buf, hundredths) - buf));
 }
 
 std::string TimeStampText(std::int64_t hundredths) {
   std::string s;
   AppendTimeStampText(s, hundredths);
   return s;
+}
+
+std::string SecondsText(std::int64_t hundredths) {
+  std::string text = TimeStampText(hundredths);
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  if (text.empty() || text == "-") text += '0';
+  const std::size_t point = text.find('.');
+  if (point == 0 || (point == 1 && text[0] == '-')) text.insert(point, "0");
+  return text;
 }
 
 namespace {
@@ -123,41 +140,43 @@ Significant15 FifteenDigits(double x) {
   return d;
 }
 
-void AppendSignalText(std::string& out, double x) {
+char* WriteQuickSignalText(char* out, double x) {
   // Most DP values are small: x * 10^6 then carries an error far below 10^-4, and
   // rounding x to 15 digits moves it by less still, so unless its fraction lies
   // within 10^-4 of a half, rounding x * 10^6 to a whole number gives the digits
   // the two roundings give.
   const double magnitude = std::fabs(x);
-  if (magnitude < 1e4) {
-    const double scaled = magnitude * 1e6;
-    const double whole = std::floor(scaled);
-    const double fraction = scaled - whole;
-    if (std::fabs(fraction - 0.5) > 1e-4) {
-      auto units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
-      if (units == 0) {
-        out += "0.0";
-        return;
-      }
-      if (x < 0) out += '-';
-      char buf[24];
-      auto r = std::to_chars(buf, buf + sizeof buf, units / 1000000);
-      out.append(buf, r.ptr);
-      out += '.';
-      std::uint64_t decimals = units % 1000000;
-      int keep = 6;
-      while (keep > 1 && decimals % 10 == 0) {
-        decimals /= 10;
-        --keep;
-      }
-      char digits[6];
-      for (int k = keep - 1; k >= 0; --k) {
-        digits[k] = static_cast<char>('0' + decimals % 10);
-        decimals /= 10;
-      }
-      out.append(digits, static_cast<std::size_t>(keep));
-      return;
-    }
+  if (!(magnitude < 1e4)) return nullptr;
+  const double scaled = magnitude * 1e6;
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;
+  if (!(std::fabs(fraction - 0.5) > 1e-4)) return nullptr;
+  auto units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  if (units == 0) {
+    std::memcpy(out, "0.0", 3);
+    return out + 3;
+  }
+  if (x < 0) *out++ = '-';
+  out = std::to_chars(out, out + 12, units / 1000000).ptr;  // below 10^4: at most 5 digits
+  *out++ = '.';
+  std::uint64_t decimals = units % 1000000;
+  int keep = 6;
+  while (keep > 1 && decimals % 10 == 0) {
+    decimals /= 10;
+    --keep;
+  }
+  for (int k = keep - 1; k >= 0; --k) {
+    out[k] = static_cast<char>('0' + decimals % 10);
+    decimals /= 10;
+  }
+  return out + keep;
+}
+
+void AppendSignalText(std::string& out, double x) {
+  char buf[kQuickSignalChars];
+  if (char* end = WriteQuickSignalText(buf, x)) {
+    out.append(buf, static_cast<std::size_t>(end - buf));
+    return;
   }
   detail::AppendSignalTextExact(out, x);
 }

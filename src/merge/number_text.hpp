@@ -1,6 +1,7 @@
 // Writing numbers as text, exactly as the merged file holds them. No locale.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -13,6 +14,13 @@ std::string IntegerText(std::int32_t n);
 // 500 -> "5.00", 250 -> "2.50", 0 -> ".00", 50 -> ".50", -500 -> "-5.00", -50 -> "-.50".
 std::string TimeStampText(std::int64_t hundredths);
 void AppendTimeStampText(std::string& out, std::int64_t hundredths);
+// Seconds given in hundredths, as a person writes them: 200 -> "2", 250 -> "2.5",
+// 1 -> "0.01", -50 -> "-0.5", 0 -> "0". For time steps in messages and facts.
+std::string SecondsText(std::int64_t hundredths);
+// The same characters written at `out`, which has room for kTimeStampChars; returns
+// one past the last. For the hot path, which builds each line in place.
+inline constexpr std::size_t kTimeStampChars = 24;
+char* WriteTimeStampText(char* out, std::int64_t hundredths);
 
 // A marker line's start time as the instruments write it: up to 15 significant
 // digits, never an exponent, trailing zeros dropped, no point for a whole number.
@@ -26,6 +34,11 @@ void AppendStartTimeText(std::string& out, double seconds);
 // A value that rounds to zero is written "0.0", without a sign.
 std::string SignalText(double x);
 void AppendSignalText(std::string& out, double x);
+// The characters of AppendSignalText written at `out`, which has room for
+// kQuickSignalChars, for the usual DP value; nullptr, having written nothing, for
+// a value that needs AppendSignalText's longer way.
+inline constexpr std::size_t kQuickSignalChars = 32;
+char* WriteQuickSignalText(char* out, double x);
 
 namespace detail {
 // The DP text by way of the 15 digits, for every value; AppendSignalText takes a

@@ -27,17 +27,6 @@ std::string CommaTooFar(std::string_view line) {
          ", beyond 32767";
 }
 
-// Seconds for a message: "2", "2.5", "-0.5", "3.57".
-std::string SecondsText(std::int64_t hundredths) {
-  std::string text = TimeStampText(hundredths);
-  while (text.back() == '0') text.pop_back();
-  if (text.back() == '.') text.pop_back();
-  if (text.empty() || text == "-") text += '0';
-  const std::size_t point = text.find('.');
-  if (point == 0 || (point == 1 && text[0] == '-')) text.insert(point, "0");
-  return text;
-}
-
 // A data line's time field as the file writes it, quoted.
 std::string TimeField(std::string_view line) { return Quoted(line.substr(0, line.find(','))); }
 
@@ -96,31 +85,35 @@ std::optional<double> QuickDecimal(std::string_view field) {
   static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  std::size_t i = 0;
-  const bool negative = !field.empty() && field[0] == '-';
-  if (negative) ++i;
-  std::uint64_t mantissa = 0;
-  int digits = 0;  // significant digits taken
-  int decimals = 0;
-  bool point = false;
-  bool any = false;
-  for (; i < field.size(); ++i) {
-    const char c = field[i];
-    if (c == '.' && !point) {
-      point = true;
-      continue;
+  const char* at = field.data();
+  const char* const end = at + field.size();
+  const bool negative = at != end && *at == '-';
+  if (negative) ++at;
+  auto isDigit = [](char c) { return static_cast<unsigned char>(c - '0') < 10; };
+  // Leading zeros are no significant digits; trailing ones are.
+  const char* zeros = at;
+  while (at != end && *at == '0') ++at;
+  bool any = at != zeros;
+  std::uint64_t mantissa = 0;  // wraps only past 19 digits, which are refused below
+  const char* whole = at;
+  while (at != end && isDigit(*at)) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*at++ - '0');
+  std::ptrdiff_t digits = at - whole;
+  std::ptrdiff_t decimals = 0;
+  if (at != end && *at == '.') {
+    ++at;
+    if (mantissa == 0) {  // zeros after the point before the first other digit
+      zeros = at;
+      while (at != end && *at == '0') ++at;
+      decimals = at - zeros;
+      any = any || decimals > 0;
     }
-    if (c < '0' || c > '9') return std::nullopt;
-    any = true;
-    if (mantissa == 0 && c == '0') {
-      if (point) ++decimals;
-      continue;
-    }
-    if (++digits > 15) return std::nullopt;
-    mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-    if (point) ++decimals;
+    const char* fraction = at;
+    while (at != end && isDigit(*at)) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*at++ - '0');
+    digits += at - fraction;
+    decimals += at - fraction;
   }
-  if (!any || decimals > 22) return std::nullopt;
+  any = any || digits > 0;
+  if (at != end || !any || digits > 15 || decimals > 22) return std::nullopt;
   const double value = static_cast<double>(mantissa) / kPowers[decimals];
   return negative ? -value : value;
 }
@@ -224,17 +217,19 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     out.Put(shifted, SourcePlace{place, marker.line});
   };
 
+  std::string line;  // the line as it will be written
+
   // Field 1 replaced, every other character kept: what joining the split fields
   // gives, without cutting the whole line apart.
   std::string joined;
-  auto compensateLine = [&](std::string& line, long long lineNo) -> std::optional<MergeError> {
-    const std::size_t comma1 = line.find(',');
+  auto compensateLine = [&](std::string& text, long long lineNo) -> std::optional<MergeError> {
+    const std::size_t comma1 = text.find(',');
     if (comma1 == std::string::npos) {
       return At(ErrorCode::Subscript, place, lineNo,
-                "the line " + Quoted(line) + " inside a data section has no DP field to compensate");
+                "the line " + Quoted(text) + " inside a data section has no DP field to compensate");
     }
-    const std::size_t comma2 = line.find(',', comma1 + 1);
-    const std::string_view field1 = std::string_view(line).substr(
+    const std::size_t comma2 = text.find(',', comma1 + 1);
+    const std::string_view field1 = std::string_view(text).substr(
         comma1 + 1, comma2 == std::string::npos ? std::string::npos : comma2 - comma1 - 1);
     std::optional<double> quick = detail::QuickDecimal(field1);
     Checked<double> dp = quick ? Checked<double>(*quick) : FieldNumber(field1);
@@ -244,14 +239,53 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
                     (dp.failure == Failure::Overflow ? " is beyond the 64-bit float range"
                                                      : " is not a number"));
     }
-    joined.assign(line, 0, comma1 + 1);
+    joined.assign(text, 0, comma1 + 1);
     AppendSignalText(joined, dp.value - static_cast<double>(dpOffset));
-    if (comma2 != std::string::npos) joined.append(line, comma2, std::string::npos);
-    line.swap(joined);
+    if (comma2 != std::string::npos) joined.append(text, comma2, std::string::npos);
+    text.swap(joined);
     return std::nullopt;
   };
 
-  std::string line;  // the line as it will be written
+  // An appended data line built in one go from the time stamp and what follows
+  // the file's own time field (with compensation, its DP field shifted): the same
+  // characters as writing the time stamp and then compensating the line.
+  auto appendedLine = [&](std::string_view rest, std::int64_t time, long long lineNo) -> std::optional<MergeError> {
+    char timeText[kTimeStampChars];
+    const auto timeSize = static_cast<std::size_t>(WriteTimeStampText(timeText, time) - timeText);
+    std::string_view after = rest;
+    char quickSignal[kQuickSignalChars];
+    std::string_view signal;
+    std::string longSignal;
+    if (compensate) {
+      const std::size_t comma2 = rest.find(',');
+      const std::string_view field1 = rest.substr(0, comma2);
+      std::optional<double> quick = detail::QuickDecimal(field1);
+      Checked<double> dp = quick ? Checked<double>(*quick) : FieldNumber(field1);
+      if (!dp) {
+        return At(CodeOf(dp.failure), place, lineNo,
+                  "the DP field " + Quoted(field1) +
+                      (dp.failure == Failure::Overflow ? " is beyond the 64-bit float range" : " is not a number"));
+      }
+      const double shifted = dp.value - static_cast<double>(dpOffset);
+      if (char* end = WriteQuickSignalText(quickSignal, shifted)) {
+        signal = std::string_view(quickSignal, static_cast<std::size_t>(end - quickSignal));
+      } else {
+        AppendSignalText(longSignal, shifted);
+        signal = longSignal;
+      }
+      after = comma2 == std::string_view::npos ? std::string_view{} : rest.substr(comma2);
+    }
+    line.resize(timeSize + 1 + signal.size() + after.size());
+    char* at = line.data();
+    std::memcpy(at, timeText, timeSize);
+    at += timeSize;
+    *at++ = ',';
+    if (!signal.empty()) std::memcpy(at, signal.data(), signal.size());
+    at += signal.size();
+    if (!after.empty()) std::memcpy(at, after.data(), after.size());
+    return std::nullopt;
+  };
+
   std::string_view read;
 
   for (;;) {
@@ -339,10 +373,6 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
         }
         CopyInto(ownTimeBefore, read.substr(0, pos - 1));
         haveOwnTimeBefore = true;
-        line.clear();
-        AppendTimeStampText(line, time);
-        line += ',';
-        line.append(TextAfter(read, pos));
         if (!offsetTaken) {
           if (compensate && !haveReferenceDp) {
             return At(ErrorCode::NoBaseline, place, lineNo,
@@ -361,13 +391,15 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
         }
         ++report.dataLinesAppended;
         if (compensate) {
-          if (auto failure = compensateLine(line, lineNo)) {
+          if (auto failure = appendedLine(TextAfter(read, pos), time, lineNo)) {
             if (failure->code != ErrorCode::TypeMismatch) return failure;
             suspect = HeldDataLine{true, std::string(read), lineNo, std::move(failure)};
             state.timeHundredths = timeBefore;
             --report.dataLinesAppended;
             continue;
           }
+        } else {
+          appendedLine(TextAfter(read, pos), time, lineNo);
         }
         ++appendedInARow;
         lastDataStart = lineStart;

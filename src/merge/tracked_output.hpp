@@ -31,6 +31,16 @@ class TrackedOutput {
   // comma); it is taken without a copy, and `line` comes back holding other text.
   void PutDataLine(std::string& line, SourcePlace from);
 
+  // Whole lines, each ending in CR LF and none empty, written as they stand;
+  // `markerLines` of the `lines` are marker lines. Their data lines reach the tail
+  // only through AddWrittenDataLine: the caller gives it the last of them, in order.
+  void PutLines(std::string_view bytes, long long lines, long long markerLines) {
+    WriteHeld();
+    writer_.WriteLines(bytes, lines);
+    markers_ += markerLines;
+  }
+  void AddWrittenDataLine(std::string_view line, SourcePlace from) { tail_.Add(line, from.line, from.file); }
+
   // The file being copied has ended. A data line still held is its last one: when
   // it looks cut short beside the file's data line before it (`fieldsBefore`
   // fields, 0 when there is none) it is left out and returned, else it is written.

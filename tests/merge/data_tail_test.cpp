@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace tandemo {
 namespace {
@@ -122,6 +123,43 @@ TEST(DataTailTest, LastDpIsTheNumberAtTheStartOfTheSecondField) {
 TEST(DataTailTest, NoteNamesTheFileAndLine) {
   EXPECT_EQ(DescribeCutShort(CutShortLine{FilePlace::Input(1), 4412, "4412.00,9.70"}),
             "first file, line 4412: the last data line (\"4412.00,9.70\") is cut short and was left out");
+}
+
+// A file's end read backwards in stretches holds what reading it forwards holds:
+// every split of the same lines ("-" an other line) into an earlier and a later stretch.
+TEST(DataTailTest, StretchesReadBackwardsMakeOneTail) {
+  const std::vector<std::string> lines = {"1,1", "-", "3,1,0", "5,2,0", "-", "7,3", "9,4"};
+  auto feed = [&](DataTail& tail, std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+      if (lines[i] == "-") tail.AddOther();
+      else tail.Add(lines[i], static_cast<long long>(i + 1));
+    }
+  };
+  for (std::size_t end = 0; end <= lines.size(); ++end) {
+    DataTail whole;
+    feed(whole, 0, end);
+    for (std::size_t split = 0; split <= end; ++split) {
+      DataTail earlier, later;
+      feed(earlier, 0, split);
+      feed(later, split, end);
+      later.TakeEarlier(earlier);
+      SCOPED_TRACE("lines 1 to " + std::to_string(end) + ", split after " + std::to_string(split));
+      ASSERT_EQ(later.count(), whole.count());
+      EXPECT_EQ(later.lastCutShort(), whole.lastCutShort());
+      if (whole.count() >= 1) {
+        EXPECT_EQ(later.last().line, whole.last().line);
+      }
+      if (whole.count() >= 2) {
+        EXPECT_EQ(later.previous().text, whole.previous().text);
+      }
+      if (whole.count() == 3) {
+        DataTail wholeDropped = whole;
+        later.DropLast();
+        wholeDropped.DropLast();
+        EXPECT_EQ(later.previous().text, wholeDropped.previous().text) << "the oldest line held";
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ostream>
 #include <string>
@@ -103,7 +104,13 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"EofByteInMidFile", "a\x1a" "b\r\n\x1a" "c\r\n", {"a\x1a" "b", "\x1a" "c"}},
                     LineCase{"EofByteBeforeTheLineEnd", "a\x1a\r\n", {"a\x1a"}},
                     LineCase{"TwoEofBytesKeepTheFirst", "a\r\n\x1a\x1a", {"a", "\x1a"}},
-                    LineCase{"BomAndEofByte", "\xef\xbb\xbf\x1a", {}}),
+                    LineCase{"BomAndEofByte", "\xef\xbb\xbf\x1a", {}},
+                    // After a line ended in LF the next is looked for from its LF; a CR before it still ends a line.
+                    LineCase{"LoneCrAfterLfLine", "a\nb\rc\r\n", {"a", "b", "c"}},
+                    LineCase{"CrOnlyAfterLfLine", "a\nb\rc\rd", {"a", "b", "c", "d"}},
+                    LineCase{"EmptyLinesAfterLfLine", "a\n\n\r\nb", {"a", "", "", "b"}},
+                    LineCase{"LongLineAfterLfLine", "a\n" + std::string(5000, 'x') + "\r\nb\n",
+                             {"a", std::string(5000, 'x'), "b"}}),
     [](const testing::TestParamInfo<LineCase>& p) { return p.param.name; });
 
 // A CR that is the last byte of one buffer fill and a LF that is the first of the
@@ -270,6 +277,66 @@ TEST(LineWriterTest, WritesMoreThanOneBufferInOrder) {
     expected += lines.back() + "\r\n";
   }
   EXPECT_EQ(WriteAll(lines), expected);
+}
+
+// Lines taken in blocks from the read buffer and the rest read one by one give
+// the file's lines and line numbers, across many buffer fills.
+TEST(LineReaderBufferTest, BlocksTakenFromTheBufferAndLinesBetween) {
+  std::string bytes;
+  for (int i = 0; bytes.size() < 3 * kBuffer; ++i) bytes += std::to_string(i) + ",1\r\n";
+  TempDir dir;
+  test::WriteFile(dir / "in", bytes);
+  LineReader reader;
+  ASSERT_TRUE(reader.Open(dir / "in"));
+  std::string got;
+  long long expectedNumber = 0;
+  for (int round = 0;; ++round) {
+    std::string_view block = reader.Buffered();
+    ASSERT_EQ(reader.error(), 0);
+    // Every other round takes the whole lines of up to half the buffered bytes.
+    if (round % 2 == 0 && !block.empty()) {
+      const std::size_t cut = block.substr(0, block.size() / 2).rfind('\n') + 1;
+      const std::string_view taken = block.substr(0, cut);
+      const long long lines = static_cast<long long>(std::count(taken.begin(), taken.end(), '\n'));
+      got += taken;
+      reader.Skip(cut, lines);
+      expectedNumber += lines;
+      EXPECT_EQ(reader.LineNumber(), expectedNumber);
+      continue;
+    }
+    std::string_view line;
+    LineReader::Status s = reader.Next(line);
+    ASSERT_NE(s, LineReader::Status::Error);
+    if (s == LineReader::Status::End) break;
+    got += std::string(line) + "\r\n";
+    EXPECT_EQ(reader.LineNumber(), ++expectedNumber);
+  }
+  EXPECT_EQ(got, bytes);
+  EXPECT_EQ(reader.Offset(), bytes.size());
+}
+
+// Blocks of whole lines and single lines, some longer than the 1 MiB buffer, stay in order.
+TEST(LineWriterTest, BlocksAndLongLinesInOrder) {
+  TempDir dir;
+  int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  LineWriter writer;
+  writer.Attach(fd);
+  std::string expected;
+  const std::string block = "1,2\r\n3,4\r\n";
+  const std::string bigBlock(3 << 20, 'b');  // 3 MiB, more than the buffer holds
+  const std::string longLine(kMaxLineBytes, 'L');
+  writer.WriteLine("first");
+  writer.WriteLines(block, 2);
+  writer.WriteLines(bigBlock + "\r\n", 1);
+  writer.WriteLine(longLine);
+  writer.WriteLine("x");
+  writer.WriteLines(block, 2);
+  expected = "first\r\n" + block + bigBlock + "\r\n" + longLine + "\r\nx\r\n" + block;
+  EXPECT_TRUE(writer.Flush());
+  EXPECT_EQ(writer.LinesWritten(), 8);
+  ::close(fd);
+  EXPECT_EQ(test::ReadFile(dir / "out").value_or(""), expected);
 }
 
 TEST(LineWriterTest, FullDiskIsReportedByFlush) {

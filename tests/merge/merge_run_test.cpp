@@ -93,6 +93,73 @@ TEST(MergeRunTest, FirstFileIsCopiedWithoutItsEmptyLines) {
                            "@2,x", "4.00,8"}));
 }
 
+// The first file's lines as the merge copies them: split at CR LF, CR and LF,
+// empty lines dropped, each ended with CR LF.
+std::string CopiedLines(const std::string& bytes) {
+  std::string out, line;
+  for (std::size_t i = 0; i <= bytes.size(); ++i) {
+    const bool end = i == bytes.size();
+    if (!end && bytes[i] != '\r' && bytes[i] != '\n') {
+      line += bytes[i];
+      continue;
+    }
+    if (!end && bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    if (!line.empty()) out += line + "\r\n";
+    line.clear();
+  }
+  return out;
+}
+
+struct LargeFirstCase {
+  std::string name;
+  std::string (*lineEnd)(int i);  // the end of data line i
+  std::string (*extra)(int i);    // what follows data line i
+};
+std::ostream& operator<<(std::ostream& os, const LargeFirstCase& c) { return os << c.name; }
+
+class LargeFirstFileTest : public testing::TestWithParam<LargeFirstCase> {};
+
+// A first file of several read buffers is copied in blocks where its lines stand
+// unchanged; whatever is not (empty lines, other line ends, a lone CR, long lines),
+// wherever it falls, comes out as from copying line by line.
+TEST_P(LargeFirstFileTest, CopiedAsLineByLine) {
+  TempDir dir;
+  std::string first = "$ITC\r\n$ 10 \r\n@0\r\n";
+  int time = 0;
+  for (int i = 0; first.size() < 900 * 1024; ++i) {
+    if (i % 500 == 499) first += "@" + std::to_string(i / 500 + 1) + ",4.0,8.0\r\n";
+    time += 2;
+    first += std::to_string(time) + ".00,10." + std::to_string(i % 89) + ",25.0" + GetParam().lineEnd(i);
+    first += GetParam().extra(i);
+  }
+  first += std::to_string(time + 2) + ".00,9.5,25.0\r\n" + std::to_string(time + 4) + ".00,9.5,25.0\r\n\r\n";
+  Merged m = Merge(dir, first, Text({"@0", "1,1", "@1,x", "9,8"}), false);
+  ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+  const std::string copied = CopiedLines(first);
+  ASSERT_GE(m.bytes.size(), copied.size());
+  EXPECT_TRUE(m.bytes.compare(0, copied.size(), copied) == 0) << GetParam().name;
+  EXPECT_EQ(m.bytes.substr(copied.size()), Text({"@" + std::to_string(m.outcome.summary.joins[0].firstNumber) + ",x",
+                                                 std::to_string(time + 6) + ".00,8"}))
+      << "the step and last time come from the file's last two data lines";
+  EXPECT_FALSE(m.outcome.summary.firstFile.cutShort);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LargeFirstFileTest,
+    testing::Values(
+        LargeFirstCase{"CrLf", [](int) { return std::string("\r\n"); }, [](int) { return std::string(); }},
+        LargeFirstCase{"EmptyLinesBetween", [](int) { return std::string("\r\n"); },
+                       [](int i) { return std::string(i % 37 == 0 ? "\r\n\n\r" : ""); }},
+        LargeFirstCase{"LfAndCrNowAndThen",
+                       [](int i) { return std::string(i % 41 == 0 ? "\n" : i % 43 == 0 ? "\r" : "\r\n"); },
+                       [](int) { return std::string(); }},
+        LargeFirstCase{"LoneCrInsideALine", [](int) { return std::string("\r\n"); },
+                       [](int i) { return std::string(i % 53 == 0 ? "x,1\ry,2\r\n" : ""); }},
+        LargeFirstCase{"LfOnly", [](int) { return std::string("\n"); }, [](int) { return std::string(); }},
+        LargeFirstCase{"LongLines", [](int) { return std::string("\r\n"); },
+                       [](int i) { return i % 400 == 0 ? "#" + std::string(5000, 'w') + "\r\n" : std::string(); }}),
+    [](const testing::TestParamInfo<LargeFirstCase>& p) { return p.param.name; });
+
 // What counts as an injection to append is a marker line with a comma, whatever its number.
 TEST(MergeRunTest, InjectionNumberedZeroIsAppended) {
   TempDir dir;

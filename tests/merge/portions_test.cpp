@@ -6,9 +6,18 @@
 #include <charconv>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "merge/first_copy.hpp"
 #include "merge/inspection.hpp"
 #include "merge/merge_run.hpp"
+#include "merge/rewrite.hpp"
+#include "merge/rounding.hpp"
 #include "portion_fixture.hpp"
 #include "test_support.hpp"
 
@@ -377,6 +386,24 @@ TEST(InspectLarge, FactsFromTheTailOfALargeFile) {
             std::vector<std::string>{"time step: 2 in the first file, 5 in the second file"});
 }
 
+// The last injection lies far before the end, beyond several 256 KiB stretches that
+// are searched for it; an "@" inside a line and a marker line without a comma after
+// it are no injection.
+TEST(InspectLarge, LastInjectionFarBeforeTheEnd) {
+  TempDir dir;
+  std::string text = Second(2).Text();  // ends with injection 2
+  text += "@7,2.0,4.0\r\n";
+  for (int i = 0; text.size() < 1500 * 1024; ++i) {
+    text += std::to_string(100 + i) + ".00,11.2,25.0" + (i % 1000 == 0 ? ",n@8,x" : "") + "\r\n";
+    if (i == 40000) text += "@\r\n";
+  }
+  const Inspection inspection = Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", text)});
+  ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
+  EXPECT_EQ(inspection.files[1].injectionsPerformed, 7);
+  ASSERT_TRUE(inspection.files[1].timeStep);
+  EXPECT_EQ(inspection.files[1].timeStep->text, "1");
+}
+
 // The tail read starts 64 KiB before the end; a line that starts exactly there
 // belongs to the tail, one that starts a byte earlier to the stretch before it.
 TEST(InspectLarge, LineStartingWhereTheTailStarts) {
@@ -389,7 +416,8 @@ TEST(InspectLarge, LineStartingWhereTheTailStarts) {
     // "@3,x", then two data lines that fill the last 64 KiB but `before` bytes.
     const std::size_t tail = 64 * 1024;
     const std::string marker = "@3,x\r\n";
-    const std::string last = "9002.00,1.0\r\n";
+    // As many fields as the line before it: a shorter last line would be cut short.
+    const std::string last = "9002.00,1.0,7\r\n";
     const std::size_t fill = tail - (marker.size() - before) - last.size() - 2;
     text += marker + "9000.00,1.0," + std::string(fill - 12, '7') + "\r\n" + last;
     ASSERT_EQ(text.size() - text.rfind(marker), tail + before);
@@ -465,6 +493,76 @@ TEST(InspectSteps, ShownAsTheTimeStampsWriteThem) {
     EXPECT_EQ(inspection.files[1].timeStep->text, c.shown) << c.previous << " to " << c.last;
   }
 }
+
+struct TailAgreementCase {
+  std::string name;
+  std::vector<std::string> lastLines;  // after "@1,x", the first file's last lines
+  std::string step, lastTime, lastDp;  // the facts as the inspection shows them
+  bool cutShort;                       // the last line is left out
+};
+std::ostream& operator<<(std::ostream& os, const TailAgreementCase& c) { return os << c.name; }
+
+class TailAgreementTest : public ::testing::TestWithParam<std::tuple<TailAgreementCase, bool>> {};
+
+// The inspection's time step, last time and last DP of a file are those the merge
+// continues from, in a short file read whole and in a long one of which only the
+// tail is read.
+TEST_P(TailAgreementTest, InspectionAndMergeReadTheSameTail) {
+  const auto& [c, longFile] = GetParam();
+  TempDir dir;
+  std::vector<std::string> lines = {"$ITC", "$ 1 ", "@0", "1.00,10.0,25.0", "@1,x"};
+  // Lines of a long file's middle, of the same form; the tail read starts far after them.
+  for (int i = 0; longFile && i < 5000; ++i) lines.push_back("3.00,10.0,25.0");
+  lines.insert(lines.end(), c.lastLines.begin(), c.lastLines.end());
+  const std::string path = dir.Write("a.itc", test::Text(lines));
+  const Inspection inspection = Inspect({path, dir.Write("b.itc", Second(1).Text())});
+  ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
+  const FileFacts& facts = inspection.files[0];
+  ASSERT_TRUE(facts.timeStep && facts.lastTime && facts.lastDp);
+  EXPECT_EQ(facts.timeStep->text, c.step);
+  EXPECT_EQ(facts.lastTime->text, c.lastTime);
+  EXPECT_EQ(facts.lastDp->text, c.lastDp);
+
+  // The merge's statistics of the same file, as the first file of a join.
+  LineReader reader;
+  ASSERT_TRUE(reader.Open(path));
+  int fd = ::open(dir.Path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  LineWriter writer;
+  writer.Attach(fd);
+  TrackedOutput out(writer);
+  MergeOptions options;
+  MergeProgress progress(options, 0);
+  FirstCopyReport report;
+  ASSERT_FALSE(CopyFirstFile(reader, out, nullptr, progress, report));
+  RunState state;
+  ASSERT_FALSE(TakeStatistics(out, state));
+  ::close(fd);
+  EXPECT_EQ(report.cutShort.has_value(), c.cutShort);
+  EXPECT_EQ(std::lround(facts.timeStep->number * 100), state.stepHundredths);
+  EXPECT_EQ(std::llround(facts.lastTime->number * 100), state.timeHundredths);
+  EXPECT_EQ(RoundToSingle(facts.lastDp->number), state.lastDp);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TailAgreementTest,
+    ::testing::Combine(
+        ::testing::Values(
+            TailAgreementCase{"WholeSeconds", {"600.00,10.5,25.0", "602.00,10.52,25.0"}, "2", "602.00", "10.52", false},
+            TailAgreementCase{"TwoAndAHalf", {"600.00,10.5,25.0", "602.50,10.52,25.0"}, "2.5", "602.50", "10.52", false},
+            TailAgreementCase{"Hundredth", {"6.00,10.5,25.0", "6.01,10.52,25.0"}, "0.01", "6.01", "10.52", false},
+            // Fewer fields than the line before, and a DP field that is not a number: left out of both.
+            TailAgreementCase{"CutShortFields",
+                              {"598.00,10.4,25.0", "600.00,10.5,25.0", "602.00,9.70"}, "2", "600.00", "10.5", true},
+            TailAgreementCase{"CutAfterItsComma",
+                              {"598.00,10.4,25.0", "600.00,10.5,25.0", "602.00,"}, "2", "600.00", "10.5", true},
+            // No comma: no data line at all, so the data lines before it give the facts.
+            TailAgreementCase{"CutBeforeItsComma",
+                              {"598.00,10.4,25.0", "600.00,10.5,25.0", "602"}, "2", "600.00", "10.5", false}),
+        ::testing::Bool()),
+    [](const ::testing::TestParamInfo<std::tuple<TailAgreementCase, bool>>& p) {
+      return std::get<0>(p.param).name + (std::get<1>(p.param) ? "Long" : "Short");
+    });
 
 TEST(CompareMissing, WhatEitherFileLacksIsNoDifference) {
   TempDir dir;
