@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollArea>
 #include <QPushButton>
 #include <QSettings>
 #include <QStackedWidget>
@@ -26,6 +28,7 @@
 #include "merge/inspection.hpp"
 #include "notifier.hpp"
 #include "path_box.hpp"
+#include "preview_panel.hpp"
 #include "tip_window.hpp"
 #include "wrapping_check_box.hpp"
 
@@ -126,6 +129,7 @@ MainWindow::MainWindow(FileChooser& chooser, Notifier& notifier) : notifier_(&no
 MainWindow::~MainWindow() {
   // The worker reads the cancel request and writes the progress of this window.
   control_.cancelRequested = true;
+  preview_->Stop();
   QThreadPool::globalInstance()->waitForDone();
 }
 
@@ -141,6 +145,8 @@ QGroupBox* MainWindow::MakeFileGroup(const QString& title, PathBox*& box, QPushB
   row->addWidget(browse);
   connect(box, &QLineEdit::textChanged, this, &MainWindow::UpdateReadiness);
   connect(box, &QLineEdit::textEdited, this, [this] { notice_.clear(); });
+  // A path set by Browse or a drop asks at once (see RequestPreview); typing waits.
+  connect(box, &QLineEdit::textChanged, this, [this] { previewDelay_->start(); });
   connect(box, &PathBox::filesDropped, this,
           [this, box](const QStringList& files) { TakeDroppedFiles(files, box); });
   return group;
@@ -211,6 +217,22 @@ void MainWindow::Build(FileChooser& chooser) {
   statusArea_->addWidget(hintLabel_);
   statusArea_->addWidget(progressPage);
 
+  preview_ = new PreviewPanel;
+  preview_->setObjectName(QStringLiteral("previewPanel"));
+  // The window may be made smaller than the preview needs: it scrolls, and the
+  // classic controls above it keep their size and look.
+  auto* previewArea = new QScrollArea(this);
+  previewArea->setObjectName(QStringLiteral("previewArea"));
+  previewArea->setWidget(preview_);
+  previewArea->setWidgetResizable(true);
+  previewArea->setFrameShape(QFrame::NoFrame);
+  previewArea->setFocusPolicy(Qt::NoFocus);
+  previewArea->setMinimumHeight(0);
+  previewDelay_ = new QTimer(this);
+  previewDelay_->setSingleShot(true);
+  previewDelay_->setInterval(kPreviewDelayMs);
+  connect(previewDelay_, &QTimer::timeout, this, &MainWindow::RequestPreview);
+
   auto* switches = new QVBoxLayout;
   switches->addWidget(compensateBox_);
   switches->addWidget(headerBox_);
@@ -224,7 +246,7 @@ void MainWindow::Build(FileChooser& chooser) {
   column->addWidget(outputGroup_);
   column->addLayout(actionRow);
   column->addWidget(statusArea_);
-  column->addStretch(1);
+  column->addWidget(previewArea, 1);
 
   // Tab follows the window: each box, then its Browse; the switches; Do It.
   QWidget* order[] = {firstFileBox_,  firstBrowseButton_, secondFileBox_, secondBrowseButton_,
@@ -250,6 +272,7 @@ void MainWindow::Build(FileChooser& chooser) {
     ChooseFile(outputFileBox_, DialogKind::Save, tr("Select the Output ITC File..."));
   });
   connect(doItButton_, &QPushButton::clicked, this, &MainWindow::DoIt);
+  connect(compensateBox_, &QCheckBox::toggled, this, &MainWindow::RequestPreview);
   connect(cancelButton_, &QPushButton::clicked, this, &MainWindow::RequestCancel);
 
   UpdateReadiness();
@@ -257,7 +280,10 @@ void MainWindow::Build(FileChooser& chooser) {
   const int startWidth = std::max(kClassicSize.width(), sizeHint().width());
   resize(startWidth, kClassicSize.height());
   UpdateMinimumSize();
-  resize(startWidth, minimumHeight());  // no taller than its controls need at that width
+  // Room for the preview below the classic controls, within the screen's free area.
+  QSize wanted(std::max(startWidth, kPreviewSize.width()), std::max(minimumHeight(), kPreviewSize.height()));
+  if (const QScreen* shown = screen()) wanted = wanted.boundedTo(shown->availableGeometry().size() * 9 / 10);
+  resize(wanted.expandedTo(minimumSize()));
 }
 
 void MainWindow::UpdateMinimumSize() {
@@ -316,6 +342,7 @@ void MainWindow::ChooseFile(PathBox* box, DialogKind kind, const QString& title)
   notice_.clear();
   box->setText(*chosen);
   RememberFolderOf(*chosen);
+  RequestPreview();
 }
 
 void MainWindow::TakeDroppedFiles(const QStringList& files, PathBox* target) {
@@ -338,6 +365,7 @@ void MainWindow::TakeDroppedFiles(const QStringList& files, PathBox* target) {
   }
   RememberFolderOf(target->text());
   UpdateReadiness();
+  RequestPreview();
   activateWindow();
   target->setFocus();
 }
@@ -368,6 +396,19 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 QString MainWindow::hint() const { return hintLabel_->text(); }
+
+void MainWindow::RequestPreview() {
+  previewDelay_->stop();
+  auto readable = [](const PathBox* box) {
+    const QFileInfo info(box->path());
+    return HoldsPath(box->text()) && info.isFile() && info.isReadable() ? info.filePath() : QString();
+  };
+  PreviewRequest request{readable(firstFileBox_), readable(secondFileBox_), compensateBox_->isChecked()};
+  // The same files again (a path retyped as it was): the preview on screen stands.
+  if (previewAsked_ == request && preview_->state() != PreviewPanel::State::Failed) return;
+  previewAsked_ = request;
+  preview_->Request(request.first, request.second, request.compensate);
+}
 
 void MainWindow::UpdateReadiness() {
   QStringList missing;
