@@ -22,9 +22,20 @@ struct SourcePlace {
   long long line = 0;
 };
 
+// Told of every line as it goes to the output, in order, with where it came from:
+// a preview traces the merged file from this without reading it back.
+class WrittenLineObserver {
+ public:
+  virtual void Written(std::string_view line, SourcePlace from) = 0;
+
+ protected:
+  ~WrittenLineObserver() = default;
+};
+
 class TrackedOutput {
  public:
-  explicit TrackedOutput(LineWriter& writer) : writer_(writer) {}
+  explicit TrackedOutput(LineWriter& writer, WrittenLineObserver* observer = nullptr)
+      : writer_(writer), observer_(observer) {}
 
   void Put(std::string_view line, SourcePlace from);
   // A line the caller knows to be a data line (after the first marker line, with a
@@ -44,11 +55,16 @@ class TrackedOutput {
 
  private:
   void WriteHeld() {
-    if (held_) writer_.WriteLine(tail_.last().text);
+    if (held_) Write(tail_.last().text, SourcePlace{tail_.last().file, tail_.last().line});
     held_ = false;
+  }
+  void Write(std::string_view line, SourcePlace from) {
+    writer_.WriteLine(line);
+    if (observer_ != nullptr) observer_->Written(line, from);
   }
 
   LineWriter& writer_;
+  WrittenLineObserver* observer_;
   long long markers_ = 0;
   DataTail tail_;
   bool held_ = false;
