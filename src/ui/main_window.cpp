@@ -145,8 +145,6 @@ QGroupBox* MainWindow::MakeFileGroup(const QString& title, PathBox*& box, QPushB
   row->addWidget(browse);
   connect(box, &QLineEdit::textChanged, this, &MainWindow::UpdateReadiness);
   connect(box, &QLineEdit::textEdited, this, [this] { notice_.clear(); });
-  // A path set by Browse or a drop asks at once (see RequestPreview); typing waits.
-  connect(box, &QLineEdit::textChanged, this, [this] { previewDelay_->start(); });
   connect(box, &PathBox::filesDropped, this,
           [this, box](const QStringList& files) { TakeDroppedFiles(files, box); });
   return group;
@@ -232,6 +230,9 @@ void MainWindow::Build(FileChooser& chooser) {
   previewDelay_->setSingleShot(true);
   previewDelay_->setInterval(kPreviewDelayMs);
   connect(previewDelay_, &QTimer::timeout, this, &MainWindow::RequestPreview);
+  // A path set by Browse or a drop asks at once (see ChooseFile); typing waits.
+  for (PathBox* box : {firstFileBox_, secondFileBox_})
+    connect(box, &QLineEdit::textChanged, previewDelay_, qOverload<>(&QTimer::start));
 
   auto* switches = new QVBoxLayout;
   switches->addWidget(compensateBox_);
@@ -399,6 +400,10 @@ QString MainWindow::hint() const { return hintLabel_->text(); }
 
 void MainWindow::RequestPreview() {
   previewDelay_->stop();
+  if (merging_) {
+    previewAfterMerge_ = true;  // the merge has the machine first; the boxes cannot change meanwhile
+    return;
+  }
   auto readable = [](const PathBox* box) {
     const QFileInfo info(box->path());
     return HoldsPath(box->text()) && info.isFile() && info.isReadable() ? info.filePath() : QString();
@@ -475,6 +480,10 @@ void MainWindow::SetBusy(bool busy) {
     statusArea_->setCurrentWidget(hintLabel_);
   }
   UpdateReadiness();
+  if (!busy && previewAfterMerge_) {
+    previewAfterMerge_ = false;
+    RequestPreview();
+  }
 }
 
 void MainWindow::ShowProgress() {

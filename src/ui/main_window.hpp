@@ -152,6 +152,7 @@ class MainWindow final : public QWidget {
     bool operator==(const PreviewRequest&) const = default;
   };
   std::optional<PreviewRequest> previewAsked_;  // the last one the panel was given
+  bool previewAfterMerge_ = false;  // asked for while a merge ran
 
   QString notice_;  // said in the hint line until the boxes change again
   bool merging_ = false;
