@@ -74,7 +74,7 @@ class MainWindow final : public QWidget {
   static constexpr int kPreviewDelayMs = 200;
   // The size the window opens at, to hold the preview below the classic controls;
   // never more than the screen offers.
-  static constexpr QSize kPreviewSize{960, 860};
+  static constexpr QSize kPreviewSize{980, 920};
 
   void setMergeFunction(MergeFunction merge) { merge_ = std::move(merge); }
   bool isMerging() const { return merging_; }
