@@ -21,7 +21,6 @@
 #include "merge/inspection.hpp"
 #include "merge/merge_run.hpp"
 #include "merge/trace.hpp"
-#include "merge/tracked_output.hpp"
 
 #ifndef TANDEMO_VERSION
 #define TANDEMO_VERSION "0"
@@ -138,14 +137,6 @@ struct Table {
   std::string path;
 };
 
-// The traced titration, collected while the merge writes it: file n's lines are portion n - 1.
-class TraceCollector final : public tandemo::WrittenLineObserver {
- public:
-  void Written(std::string_view line, tandemo::SourcePlace from) override {
-    builder.Put(line, from.file.index > 1 ? static_cast<std::size_t>(from.file.index - 1) : 0, from.line);
-  }
-  tandemo::TraceBuilder builder;
-};
 
 bool WriteAll(int fd, std::string_view bytes, int& err) {
   while (!bytes.empty()) {
@@ -305,8 +296,9 @@ int Run(int argc, char** argv) {
     probe.Abandon();
   }
 
-  TraceCollector collector;
-  tandemo::MergeOutcome outcome = tandemo::RunMerge(request, inspection, tables.empty() ? nullptr : &collector);
+  tandemo::TraceBuilder traced;  // for the tables, from the lines as they are written
+  tandemo::TracingObserver tracing(traced);
+  tandemo::MergeOutcome outcome = tandemo::RunMerge(request, inspection, tables.empty() ? nullptr : &tracing);
   if (!outcome.ok()) {
     const bool forceHelps = outcome.error->code == tandemo::ErrorCode::FilesDiffer;
     return MergeFailed(*outcome.error, forceHelps ? "Use --force to merge them anyway." : "");
@@ -321,10 +313,10 @@ int Run(int argc, char** argv) {
 
   for (std::size_t j = 0; j < outcome.summary.joins.size(); ++j) {
     const tandemo::RewriteReport& join = outcome.summary.joins[j];
-    collector.builder.SetJoin(j + 1, join.offsetTaken ? std::optional<float>(join.sngDPOffset) : std::nullopt,
+    traced.SetJoin(j + 1, join.offsetTaken ? std::optional<float>(join.sngDPOffset) : std::nullopt,
                               request.options.compensate && join.offsetTaken);
   }
-  const tandemo::Trace trace = collector.builder.Finish();
+  const tandemo::Trace trace = traced.Finish();
   for (const Table& table : tables) {
     std::optional<tandemo::MergeError> err;
     if (table.role == "heats file") {

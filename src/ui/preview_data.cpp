@@ -2,24 +2,7 @@
 
 #include <atomic>
 
-#include "merge/tracked_output.hpp"
-
 namespace tandemo::ui {
-namespace {
-
-// Traces each line as the merge writes it: file n's lines are portion n - 1.
-class TracingObserver final : public WrittenLineObserver {
- public:
-  explicit TracingObserver(TraceBuilder& builder) : builder_(builder) {}
-  void Written(std::string_view line, SourcePlace from) override {
-    builder_.Put(line, from.file.index > 1 ? static_cast<std::size_t>(from.file.index - 1) : 0, from.line);
-  }
-
- private:
-  TraceBuilder& builder_;
-};
-
-}  // namespace
 
 MergedLines TraceMergedLines(const PreviewInput& input, std::stop_token stop) {
   MergedLines result;
