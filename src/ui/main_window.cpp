@@ -343,7 +343,7 @@ void MainWindow::ChooseFile(PathBox* box, DialogKind kind, const QString& title)
   notice_.clear();
   box->setText(*chosen);
   RememberFolderOf(*chosen);
-  RequestPreview();
+  AskForPreview(true);  // the same file chosen again may hold new data
 }
 
 void MainWindow::TakeDroppedFiles(const QStringList& files, PathBox* target) {
@@ -366,7 +366,7 @@ void MainWindow::TakeDroppedFiles(const QStringList& files, PathBox* target) {
   }
   RememberFolderOf(target->text());
   UpdateReadiness();
-  RequestPreview();
+  AskForPreview(true);
   activateWindow();
   target->setFocus();
 }
@@ -398,7 +398,9 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 QString MainWindow::hint() const { return hintLabel_->text(); }
 
-void MainWindow::RequestPreview() {
+void MainWindow::RequestPreview() { AskForPreview(false); }
+
+void MainWindow::AskForPreview(bool evenIfUnchanged) {
   previewDelay_->stop();
   if (merging_) {
     previewAfterMerge_ = true;  // the merge has the machine first; the boxes cannot change meanwhile
@@ -410,7 +412,7 @@ void MainWindow::RequestPreview() {
   };
   PreviewRequest request{readable(firstFileBox_), readable(secondFileBox_), compensateBox_->isChecked()};
   // The same files again (a path retyped as it was): the preview on screen stands.
-  if (previewAsked_ == request && preview_->state() != PreviewPanel::State::Failed) return;
+  if (!evenIfUnchanged && previewAsked_ == request && preview_->state() != PreviewPanel::State::Failed) return;
   previewAsked_ = request;
   preview_->Request(request.first, request.second, request.compensate);
 }
@@ -482,7 +484,7 @@ void MainWindow::SetBusy(bool busy) {
   UpdateReadiness();
   if (!busy && previewAfterMerge_) {
     previewAfterMerge_ = false;
-    RequestPreview();
+    AskForPreview(true);  // the merge may have replaced an input
   }
 }
 

@@ -103,8 +103,11 @@ class MainWindow final : public QWidget {
   void UpdateReadiness();
   void UpdateMinimumSize();
   // Asks the panel for the preview of the files in the first and second boxes, at
-  // once; it waits for files until both boxes name readable files.
+  // once; it waits for files until both boxes name readable files. The files
+  // asked for before are not asked for again unless `evenIfUnchanged` (a Browse or
+  // a drop: the file chosen again may hold new data).
   void RequestPreview();
+  void AskForPreview(bool evenIfUnchanged);
 
   void DoIt();
   void StartMerge(const tandemo::Inspection& inspection, bool force);

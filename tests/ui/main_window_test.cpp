@@ -857,6 +857,15 @@ class MainWindowTest : public QObject {
     QCOMPARE(preview->state(), PreviewPanel::State::Working);
     QVERIFY(PreviewSettles(window));
     QCOMPARE(preview->state(), PreviewPanel::State::Shown);
+    // The same file chosen again is read again (it may hold new data); typed again, it is not.
+    chooser.answers.push_back(second);
+    QTest::mouseClick(Child<QPushButton>(window, "secondBrowseButton"), Qt::LeftButton);
+    QCOMPARE(preview->state(), PreviewPanel::State::Working);
+    QVERIFY(PreviewSettles(window));
+    Box(window, S("secondFileBox"))->setText(second + S("x"));
+    Box(window, S("secondFileBox"))->setText(second);
+    QTest::qWait(2 * MainWindow::kPreviewDelayMs);
+    QCOMPARE(preview->state(), PreviewPanel::State::Shown);
 
     // The panel's own controls work in the window.
     const QString picture = dir.filePath(S("join.png"));
