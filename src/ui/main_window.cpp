@@ -482,9 +482,16 @@ void MainWindow::SetBusy(bool busy) {
     statusArea_->setCurrentWidget(hintLabel_);
   }
   UpdateReadiness();
-  if (!busy && previewAfterMerge_) {
+  if (busy) return;
+  // A merge into one of the previewed files (the window asked first) changed what it shows.
+  const QString written = QFileInfo(outputFileBox_->path()).canonicalFilePath();
+  const bool previewedWritten =
+      previewAsked_ && !written.isEmpty() &&
+      (written == QFileInfo(previewAsked_->first).canonicalFilePath() ||
+       written == QFileInfo(previewAsked_->second).canonicalFilePath());
+  if (previewAfterMerge_ || previewedWritten) {
     previewAfterMerge_ = false;
-    AskForPreview(true);  // the merge may have replaced an input
+    AskForPreview(true);
   }
 }
 

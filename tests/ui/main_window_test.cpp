@@ -1038,6 +1038,8 @@ class MainWindowTest : public QObject {
     MainWindow window(chooser, notifier);
     QVERIFY(ShowReady(window));
     FillPaths(window, ws.first, ws.second, ws.first);
+    QVERIFY(PreviewSettles(window));
+    QCOMPARE(window.preview()->shown().trace->portions.at(0).endPoint, std::size_t{4});
     QTest::mouseClick(Child<QPushButton>(window, "doItButton"), Qt::LeftButton);
     QVERIFY(MergeEnds(window));
 
@@ -1050,6 +1052,11 @@ class MainWindowTest : public QObject {
     if (answer) {
       QCOMPARE(notifier.kinds(), (QStringList{S("ask"), S("inform"), S("beep")}));
       QCOMPARE(ReadBytes(ws.first), kMerged);
+      // The preview shows the first file as it now is: its 4 data lines and the 2 appended to it.
+      QVERIFY(PreviewSettles(window));
+      QCOMPARE(window.preview()->state(), PreviewPanel::State::Shown);
+      const tandemo::TracePortion& first = window.preview()->shown().trace->portions.at(0);
+      QCOMPARE(first.endPoint - first.firstPoint, std::size_t{6});
     } else {
       QCOMPARE(notifier.kinds(), QStringList{S("ask")});
       QCOMPARE(ReadBytes(ws.first), kFirst);  // No keeps the original
