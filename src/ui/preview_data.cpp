@@ -4,7 +4,7 @@
 
 namespace tandemo::ui {
 
-MergedLines TraceMergedLines(const PreviewInput& input, std::stop_token stop) {
+MergedLines TraceMergedLines(const PreviewInput& input, const std::stop_token& stop) {
   MergedLines result;
   MergeRequest request{{input.first, input.second}, std::string(), {}};
   request.options.compensate = input.compensate;
@@ -37,7 +37,7 @@ MergedLines TraceMergedLines(const PreviewInput& input, std::stop_token stop) {
   return result;
 }
 
-PreviewData BuildPreview(const PreviewInput& input, std::stop_token stop) {
+PreviewData BuildPreview(const PreviewInput& input, const std::stop_token& stop) {
   PreviewData data;
   data.input = input;
   MergedLines merged = TraceMergedLines(input, stop);

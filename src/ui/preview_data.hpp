@@ -44,7 +44,7 @@ struct PreviewData {
 
 // Merges, traces, integrates and reduces. `stop` is checked between the steps
 // and while the merged lines are read.
-PreviewData BuildPreview(const PreviewInput& input, std::stop_token stop = {});
+PreviewData BuildPreview(const PreviewInput& input, const std::stop_token& stop = {});
 
 struct MergedLines {
   std::optional<MergeError> error;
@@ -58,6 +58,6 @@ struct MergedLines {
 // differences, into no file; each line the merged file would hold is traced as
 // the engine hands it over, with its portion and its line in that portion's file.
 // `stop` stops the merge between lines.
-MergedLines TraceMergedLines(const PreviewInput& input, std::stop_token stop = {});
+MergedLines TraceMergedLines(const PreviewInput& input, const std::stop_token& stop = {});
 
 }  // namespace tandemo::ui
