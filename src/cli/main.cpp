@@ -1,6 +1,12 @@
 // tandemo-merge: the merge engine on the command line, for labs that script their work.
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -8,8 +14,11 @@
 #include <vector>
 
 #include "merge/atomic_output.hpp"
+#include "merge/csv_tables.hpp"
+#include "merge/heats.hpp"
 #include "merge/inspection.hpp"
 #include "merge/merge_run.hpp"
+#include "merge/trace.hpp"
 
 #ifndef TANDEMO_VERSION
 #define TANDEMO_VERSION "0"
@@ -48,11 +57,20 @@ constexpr std::string_view kHelp =
     "  --update-header  make the header announce and list every injection\n"
     "  --force          merge even files whose headers or time steps differ, and\n"
     "                   replace an OUTPUT whose owner or group cannot be kept\n"
+    "  --heats=FILE     also write the injection table as comma-separated text:\n"
+    "                   number, portion, start time (s), volume (uL), heat (ucal),\n"
+    "                   molar ratio, heat per mole of injectant (kcal/mol); a quick\n"
+    "                   integration against a straight baseline, not a fit\n"
+    "  --trace=FILE     also write the merged trace: time (s), DP (ucal/s), portion\n"
     "  --help           show this help and exit\n"
     "  --version        show the version and exit\n"
     "\n"
-    "Exit status: 0 when OUTPUT was written, 1 when the merge failed or was\n"
-    "refused (the reason is on standard error), 2 for a usage error.\n";
+    "The tables are written as OUTPUT is, each replaced in one step, and only\n"
+    "after OUTPUT was written; none is written when the merge fails.\n"
+    "\n"
+    "Exit status: 0 when OUTPUT (and each table asked for) was written, 1 when the\n"
+    "merge failed or was refused, or a table could not be written after OUTPUT was\n"
+    "(the reason is on standard error), 2 for a usage error.\n";
 
 // Every message goes out through here: bytes from file names or file content
 // that are not printable are escaped, so none can cut a message off or steer the terminal.
@@ -107,7 +125,54 @@ struct Arguments {
   tandemo::MergeRequest request;
   bool force = false;
   bool outputGiven = false;
+  std::optional<std::string> heats;  // --heats: the injection table
+  std::optional<std::string> trace;  // --trace: the merged trace
 };
+
+// A table the merge also writes, beside the output.
+struct Table {
+  std::string_view role;  // "heats file", "trace file"
+  std::string path;
+};
+
+
+bool WriteAll(int fd, std::string_view bytes, int& err) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      err = n == 0 ? EIO : errno;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The engine speaks of "the output file"; here it is the table that failed.
+tandemo::MergeError TableFailure(const Table& table, tandemo::MergeError error) {
+  error.file = tandemo::FilePlace::None();
+  error.detail = std::string(table.role) + ": " + error.detail;
+  return error;
+}
+
+// Writes one table as the output is written: a scratch file beside it, renamed
+// over it in one step; on failure the file is as it was and no scratch is left.
+std::optional<tandemo::MergeError> WriteTable(const Table& table, bool force,
+                                              const std::function<void(const std::function<void(std::string_view)>&)>& produce) {
+  tandemo::AtomicOutput out;
+  if (auto err = out.Begin(table.path, force)) return TableFailure(table, std::move(*err));
+  int err = 0;
+  bool ok = true;
+  produce([&](std::string_view piece) { ok = ok && WriteAll(out.fd(), piece, err); });
+  if (!ok) {
+    out.Abandon();
+    return TableFailure(table, tandemo::MergeError{tandemo::CodeForErrno(err), tandemo::FilePlace::None(), 0,
+                                                   std::string("it could not be written: ") + std::strerror(err)});
+  }
+  if (auto failure = out.Commit()) return TableFailure(table, std::move(*failure));
+  return std::nullopt;
+}
 
 // Reads the command line; a usage error's message otherwise. A help or version
 // request is answered here (`exitNow`).
@@ -119,6 +184,13 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Arguments& args
     if (value.empty()) return "the output file name is empty";
     args.outputGiven = true;
     args.request.output = std::string(value);
+    return std::nullopt;
+  };
+  auto setTable = [](std::optional<std::string>& table, std::string_view option, std::string_view value)
+      -> std::optional<std::string> {
+    if (table) return "the " + std::string(option.substr(2)) + " file is named twice (" + std::string(option) + ")";
+    if (value.empty()) return "the " + std::string(option.substr(2)) + " file name is empty";
+    table = std::string(value);
     return std::nullopt;
   };
   for (int i = 1; i < argc; ++i) {
@@ -137,6 +209,13 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Arguments& args
       if (auto problem = setOutput(arg.substr(9))) return problem;
     } else if (arg.rfind("-o", 0) == 0 && arg.rfind("--", 0) != 0) {
       if (auto problem = setOutput(arg.substr(2))) return problem;
+    } else if (arg == "--heats" || arg == "--trace") {
+      if (i + 1 == argc) return "option '" + std::string(arg) + "' needs a file name";
+      if (auto problem = setTable(arg == "--heats" ? args.heats : args.trace, arg, argv[++i])) return problem;
+    } else if (arg.rfind("--heats=", 0) == 0 || arg.rfind("--trace=", 0) == 0) {
+      const bool heats = arg[2] == 'h';
+      if (auto problem = setTable(heats ? args.heats : args.trace, heats ? "--heats" : "--trace", arg.substr(8)))
+        return problem;
     } else if (arg == "--compensate") {
       args.request.options.compensate = true;
     } else if (arg == "--update-header") {
@@ -162,6 +241,21 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Arguments& args
                           : "no output file named: name it with -o OUTPUT (every operand is an input)";
   }
   if (inputs.size() < 2) return "two or more input files are needed, the first and the second portion";
+  // One file for two things would keep only the last written.
+  const std::pair<std::string_view, const std::optional<std::string>*> named[] = {
+      {"--heats", &args.heats}, {"--trace", &args.trace}};
+  for (const auto& [option, table] : named) {
+    if (!*table) continue;
+    std::error_code ec;
+    const auto here = std::filesystem::weakly_canonical(**table, ec);
+    if (!ec && here == std::filesystem::weakly_canonical(args.request.output, ec) && !ec)
+      return std::string(option) + " names the output file";
+  }
+  if (args.heats && args.trace) {
+    std::error_code ec;
+    if (std::filesystem::weakly_canonical(*args.heats, ec) == std::filesystem::weakly_canonical(*args.trace, ec) && !ec)
+      return "--heats and --trace name the same file";
+  }
   args.request.inputs = std::move(inputs);
   return std::nullopt;
 }
@@ -182,7 +276,27 @@ int Run(int argc, char** argv) {
     return MergeFailed(tandemo::OutputIsInputRefusal(*input, request.output),
                        "Use --force to replace it.");
   }
-  tandemo::MergeOutcome outcome = tandemo::RunMerge(request, inspection);
+  std::vector<Table> tables;
+  if (args.heats) tables.push_back({"heats file", *args.heats});
+  if (args.trace) tables.push_back({"trace file", *args.trace});
+  for (const Table& table : tables) {
+    // A table never replaces an input, --force or not: that would lose a titration.
+    if (const std::optional<std::size_t> input = inspection.InputAt(table.path)) {
+      return MergeFailed(TableFailure(table, tandemo::OutputIsInputRefusal(*input, table.path)));
+    }
+    // A folder that cannot take the table is found before anything is written.
+    tandemo::AtomicOutput probe;
+    if (auto err = probe.Begin(table.path, force)) {
+      tandemo::MergeError failure = TableFailure(table, std::move(*err));
+      failure.detail += "; nothing was written";
+      return MergeFailed(failure);
+    }
+    probe.Abandon();
+  }
+
+  tandemo::TraceBuilder traced;  // for the tables, from the lines as they are written
+  tandemo::TracingObserver tracing(traced);
+  tandemo::MergeOutcome outcome = tandemo::RunMerge(request, inspection, tables.empty() ? nullptr : &tracing);
   if (!outcome.ok()) {
     const bool forceHelps = outcome.error->code == tandemo::ErrorCode::FilesDiffer;
     return MergeFailed(*outcome.error, forceHelps ? "Use --force to merge them anyway." : "");
@@ -193,6 +307,37 @@ int Run(int argc, char** argv) {
   // Remarks only matter for a merge that went ahead.
   for (const std::string& remark : tandemo::MergeRemarks(inspection, outcome.summary))
     PrintError(remark);
+  if (tables.empty()) return 0;
+
+  for (std::size_t j = 0; j < outcome.summary.joins.size(); ++j) {
+    const tandemo::RewriteReport& join = outcome.summary.joins[j];
+    traced.SetJoin(j + 1, join.offsetTaken ? std::optional<float>(join.sngDPOffset) : std::nullopt,
+                              request.options.compensate && join.offsetTaken);
+  }
+  const tandemo::Trace trace = traced.Finish();
+  for (const Table& table : tables) {
+    std::optional<tandemo::MergeError> err;
+    if (table.role == "heats file") {
+      // The cell is filled once: the first file's header gives what is in it.
+      const tandemo::HeaderFacts& header = inspection.files.front().header;
+      tandemo::CellContents cell;
+      if (header.syringeConcentration) cell.syringeConcentration = header.syringeConcentration->number;
+      if (header.cellConcentration) cell.cellConcentration = header.cellConcentration->number;
+      if (header.cellVolume) cell.cellVolume = header.cellVolume->number;
+      const std::string text = tandemo::HeatsCsv(tandemo::IntegrateHeats(trace, cell));
+      err = WriteTable(table, force, [&text](const auto& write) { write(text); });
+    } else {
+      err = WriteTable(table, force, [&trace](const auto& write) { tandemo::WriteTraceCsv(trace, write); });
+    }
+    if (err) {
+      PrintError(err->Message());
+      PrintError(tandemo::QuotedPath(request.output) + " was written; the " + std::string(table.role) + " " +
+                 tandemo::QuotedPath(table.path) + " was not");
+      return kExitMergeFailed;
+    }
+    std::printf("Wrote the %.*s %s.\n", static_cast<int>(table.role.size()), table.role.data(),
+                tandemo::Printable(tandemo::QuotedPath(table.path)).c_str());
+  }
   return 0;
 }
 

@@ -76,7 +76,8 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
         const std::string_view last =
             bytes.substr(run.lastStart, run.bytes - run.lastStart - 2);
         const std::int32_t lastIsMarker = IsMarkerLine(last) ? 1 : 0;
-        out.PutLines(bytes.substr(0, run.lastStart), run.lines - 1, run.markerLines - lastIsMarker);
+        out.PutLines(bytes.substr(0, run.lastStart), run.lines - 1, run.markerLines - lastIsMarker,
+                     SourcePlace{place, lineBefore + 1});
         // The tail keeps the block's last three data lines, found from its end.
         std::array<std::string_view, 3> tailLines;
         std::array<long long, 3> tailNumbers{};

@@ -81,7 +81,19 @@ std::optional<MergeError> CheckPlannedJoin(const HeaderPlan& plan, std::size_t l
   return std::nullopt;
 }
 
+MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection, WrittenLineObserver* observer,
+                   bool toFile);
+
 }  // namespace
+
+MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection, WrittenLineObserver* observer) {
+  return Merge(request, inspection, observer, true);
+}
+
+MergeOutcome RunMergeInto(const MergeRequest& request, const Inspection& inspection,
+                          WrittenLineObserver& observer) {
+  return Merge(request, inspection, &observer, false);
+}
 
 long long MergeSummary::InjectionsAppended() const {
   long long n = 0;
@@ -89,7 +101,12 @@ long long MergeSummary::InjectionsAppended() const {
   return n;
 }
 
-MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection) {
+namespace {
+
+// Into no file, the writer is attached to none: its first write fails, it is
+// never flushed, and it only counts the lines; the observer has them all.
+MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection, WrittenLineObserver* observer,
+                   bool toFile) {
   MergeOutcome outcome;
   const MergeOptions& options = request.options;
   if (inspection.files.size() != request.inputs.size() && !inspection.failure) {
@@ -131,14 +148,17 @@ MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection)
     }
   }
 
-  AtomicOutput output;
-  if (auto err = output.Begin(request.output, options.force)) {
-    outcome.error = std::move(err);
-    return outcome;
+  std::optional<AtomicOutput> output;
+  if (toFile) {
+    output.emplace();
+    if (auto err = output->Begin(request.output, options.force)) {
+      outcome.error = std::move(err);
+      return outcome;
+    }
   }
   LineWriter writer;
-  writer.Attach(output.fd());
-  TrackedOutput tracked(writer);
+  if (output) writer.Attach(output->fd());
+  TrackedOutput tracked(writer, observer);
   MergeProgress progress(options, inspection.BytesTotal());
 
   MergeSummary& summary = outcome.summary;
@@ -146,7 +166,7 @@ MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection)
   summary.compensated = options.compensate;
 
   auto fail = [&](MergeError e) {
-    output.Abandon();
+    if (output) output->Abandon();
     outcome.error = std::move(e);
     return outcome;
   };
@@ -182,17 +202,21 @@ MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection)
   }
   inputs.clear();
 
-  if (!writer.Flush()) {
+  if (output && !writer.Flush()) {
     int err = writer.error();
     return fail(MergeError{err == ENOENT ? ErrorCode::PathNotFound : CodeForErrno(err),
                            FilePlace::Output(), 0,
                            std::string("the result could not be written: ") + std::strerror(err)});
   }
-  if (auto err = output.Commit()) return fail(std::move(*err));
+  if (output) {
+    if (auto err = output->Commit()) return fail(std::move(*err));
+  }
   progress.Finish();
   summary.linesWritten = tracked.linesWritten();
   return outcome;
 }
+
+}  // namespace
 
 MergeOutcome RunMerge(const std::string& first, const std::string& second,
                       const std::string& output, bool compensate) {

@@ -15,6 +15,8 @@
 
 namespace tandemo {
 
+class WrittenLineObserver;
+
 struct MergeRequest {
   std::vector<std::string> inputs;  // first file, second file, further portions in order
   std::string output;
@@ -46,7 +48,15 @@ struct MergeOutcome {
 // the inspection refuses, and files that differ unless `force` is set; each input
 // is read once more and must be as it was when inspected. The output is replaced
 // in one atomic step at the very end; on any failure it is left as it was.
-MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection);
+// `observer`, when given, is told of each line as it is written.
+MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection,
+                      WrittenLineObserver* observer = nullptr);
+
+// The same merge into no file: every line the output would hold goes to
+// `observer`, in order, and `request.output` is not used. It refuses and fails
+// as RunMerge does; after a failure the observer has seen part of the lines.
+MergeOutcome RunMergeInto(const MergeRequest& request, const Inspection& inspection,
+                          WrittenLineObserver& observer);
 
 // Inspects and merges two files the way the engine always has: differences
 // between the files do not stop it. For tests and tools.

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tracked_output.hpp"
+
 namespace tandemo {
 
 struct TracePoint {
@@ -84,6 +86,19 @@ class TraceBuilder {
   bool opened_ = false;      // a portion has been opened
   bool seenMarker_ = false;  // the merged file's first marker line has been written
   bool inInjection_ = false; // points go to the last injection's interval
+};
+
+// Feeds a builder from the lines a merge writes (RunMerge's or RunMergeInto's
+// observer): the lines of input file n are portion n - 1, with their line in it.
+class TracingObserver final : public WrittenLineObserver {
+ public:
+  explicit TracingObserver(TraceBuilder& builder) : builder_(builder) {}
+  void Written(std::string_view line, SourcePlace from) override {
+    builder_.Put(line, from.file.index > 1 ? static_cast<std::size_t>(from.file.index - 1) : 0, from.line);
+  }
+
+ private:
+  TraceBuilder& builder_;
 };
 
 // Indices of the points to draw: at most `maxPoints`, in time order. The first and

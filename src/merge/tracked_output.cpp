@@ -7,7 +7,7 @@ namespace tandemo {
 void TrackedOutput::Put(std::string_view line, SourcePlace from) {
   if (IsMarkerLine(line)) {
     WriteHeld();
-    writer_.WriteLine(line);
+    Write(line, from);
     ++markers_;
     return;
   }
@@ -17,7 +17,7 @@ void TrackedOutput::Put(std::string_view line, SourcePlace from) {
     held_ = true;
     return;
   }
-  writer_.WriteLine(line);
+  Write(line, from);
 }
 
 void TrackedOutput::PutDataLine(std::string& line, SourcePlace from) {

@@ -22,9 +22,20 @@ struct SourcePlace {
   long long line = 0;
 };
 
+// Told of every line as it goes to the output, in order, with where it came from:
+// a preview traces the merged file from this without reading it back.
+class WrittenLineObserver {
+ public:
+  virtual void Written(std::string_view line, SourcePlace from) = 0;
+
+ protected:
+  ~WrittenLineObserver() = default;
+};
+
 class TrackedOutput {
  public:
-  explicit TrackedOutput(LineWriter& writer) : writer_(writer) {}
+  explicit TrackedOutput(LineWriter& writer, WrittenLineObserver* observer = nullptr)
+      : writer_(writer), observer_(observer) {}
 
   void Put(std::string_view line, SourcePlace from);
   // A line the caller knows to be a data line (after the first marker line, with a
@@ -32,12 +43,14 @@ class TrackedOutput {
   void PutDataLine(std::string& line, SourcePlace from);
 
   // Whole lines, each ending in CR LF and none empty, written as they stand;
-  // `markerLines` of the `lines` are marker lines. Their data lines reach the tail
-  // only through AddWrittenDataLine: the caller gives it the last of them, in order.
-  void PutLines(std::string_view bytes, long long lines, long long markerLines) {
+  // `markerLines` of the `lines` are marker lines, the first of them comes from
+  // `firstLine`. Their data lines reach the tail only through AddWrittenDataLine:
+  // the caller gives it the last of them, in order.
+  void PutLines(std::string_view bytes, long long lines, long long markerLines, SourcePlace firstLine) {
     WriteHeld();
     writer_.WriteLines(bytes, lines);
     markers_ += markerLines;
+    if (observer_ != nullptr) TellObserver(bytes, firstLine);
   }
   void AddWrittenDataLine(std::string_view line, SourcePlace from) { tail_.Add(line, from.line, from.file); }
 
@@ -54,11 +67,25 @@ class TrackedOutput {
 
  private:
   void WriteHeld() {
-    if (held_) writer_.WriteLine(tail_.last().text);
+    if (held_) Write(tail_.last().text, SourcePlace{tail_.last().file, tail_.last().line});
     held_ = false;
+  }
+  // The observer is told of a block's lines one by one, as if each had been Put.
+  void TellObserver(std::string_view bytes, SourcePlace from) {
+    while (!bytes.empty()) {
+      const std::size_t end = bytes.find("\r\n");
+      observer_->Written(bytes.substr(0, end), from);
+      bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 2);
+      ++from.line;
+    }
+  }
+  void Write(std::string_view line, SourcePlace from) {
+    writer_.WriteLine(line);
+    if (observer_ != nullptr) observer_->Written(line, from);
   }
 
   LineWriter& writer_;
+  WrittenLineObserver* observer_;
   long long markers_ = 0;
   DataTail tail_;
   bool held_ = false;

@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollArea>
 #include <QPushButton>
 #include <QSettings>
 #include <QStackedWidget>
@@ -26,6 +28,7 @@
 #include "merge/inspection.hpp"
 #include "notifier.hpp"
 #include "path_box.hpp"
+#include "preview_panel.hpp"
 #include "tip_window.hpp"
 #include "wrapping_check_box.hpp"
 
@@ -126,6 +129,7 @@ MainWindow::MainWindow(FileChooser& chooser, Notifier& notifier) : notifier_(&no
 MainWindow::~MainWindow() {
   // The worker reads the cancel request and writes the progress of this window.
   control_.cancelRequested = true;
+  preview_->Stop();
   QThreadPool::globalInstance()->waitForDone();
 }
 
@@ -211,6 +215,25 @@ void MainWindow::Build(FileChooser& chooser) {
   statusArea_->addWidget(hintLabel_);
   statusArea_->addWidget(progressPage);
 
+  preview_ = new PreviewPanel;
+  preview_->setObjectName(QStringLiteral("previewPanel"));
+  // The window may be made smaller than the preview needs: it scrolls, and the
+  // classic controls above it keep their size and look.
+  auto* previewArea = new QScrollArea(this);
+  previewArea->setObjectName(QStringLiteral("previewArea"));
+  previewArea->setWidget(preview_);
+  previewArea->setWidgetResizable(true);
+  previewArea->setFrameShape(QFrame::NoFrame);
+  previewArea->setFocusPolicy(Qt::NoFocus);
+  previewArea->setMinimumHeight(0);
+  previewDelay_ = new QTimer(this);
+  previewDelay_->setSingleShot(true);
+  previewDelay_->setInterval(kPreviewDelayMs);
+  connect(previewDelay_, &QTimer::timeout, this, &MainWindow::RequestPreview);
+  // A path set by Browse or a drop asks at once (see ChooseFile); typing waits.
+  for (PathBox* box : {firstFileBox_, secondFileBox_})
+    connect(box, &QLineEdit::textChanged, previewDelay_, qOverload<>(&QTimer::start));
+
   auto* switches = new QVBoxLayout;
   switches->addWidget(compensateBox_);
   switches->addWidget(headerBox_);
@@ -224,7 +247,7 @@ void MainWindow::Build(FileChooser& chooser) {
   column->addWidget(outputGroup_);
   column->addLayout(actionRow);
   column->addWidget(statusArea_);
-  column->addStretch(1);
+  column->addWidget(previewArea, 1);
 
   // Tab follows the window: each box, then its Browse; the switches; Do It.
   QWidget* order[] = {firstFileBox_,  firstBrowseButton_, secondFileBox_, secondBrowseButton_,
@@ -250,6 +273,7 @@ void MainWindow::Build(FileChooser& chooser) {
     ChooseFile(outputFileBox_, DialogKind::Save, tr("Select the Output ITC File..."));
   });
   connect(doItButton_, &QPushButton::clicked, this, &MainWindow::DoIt);
+  connect(compensateBox_, &QCheckBox::toggled, this, &MainWindow::RequestPreview);
   connect(cancelButton_, &QPushButton::clicked, this, &MainWindow::RequestCancel);
 
   UpdateReadiness();
@@ -257,7 +281,10 @@ void MainWindow::Build(FileChooser& chooser) {
   const int startWidth = std::max(kClassicSize.width(), sizeHint().width());
   resize(startWidth, kClassicSize.height());
   UpdateMinimumSize();
-  resize(startWidth, minimumHeight());  // no taller than its controls need at that width
+  // Room for the preview below the classic controls, within the screen's free area.
+  QSize wanted(std::max(startWidth, kPreviewSize.width()), std::max(minimumHeight(), kPreviewSize.height()));
+  if (const QScreen* shown = screen()) wanted = wanted.boundedTo(shown->availableGeometry().size() * 9 / 10);
+  resize(wanted.expandedTo(minimumSize()));
 }
 
 void MainWindow::UpdateMinimumSize() {
@@ -316,6 +343,7 @@ void MainWindow::ChooseFile(PathBox* box, DialogKind kind, const QString& title)
   notice_.clear();
   box->setText(*chosen);
   RememberFolderOf(*chosen);
+  AskForPreview(true);  // the same file chosen again may hold new data
 }
 
 void MainWindow::TakeDroppedFiles(const QStringList& files, PathBox* target) {
@@ -338,6 +366,7 @@ void MainWindow::TakeDroppedFiles(const QStringList& files, PathBox* target) {
   }
   RememberFolderOf(target->text());
   UpdateReadiness();
+  AskForPreview(true);
   activateWindow();
   target->setFocus();
 }
@@ -368,6 +397,25 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 QString MainWindow::hint() const { return hintLabel_->text(); }
+
+void MainWindow::RequestPreview() { AskForPreview(false); }
+
+void MainWindow::AskForPreview(bool evenIfUnchanged) {
+  previewDelay_->stop();
+  if (merging_) {
+    previewAfterMerge_ = true;  // the merge has the machine first; the boxes cannot change meanwhile
+    return;
+  }
+  auto readable = [](const PathBox* box) {
+    const QFileInfo info(box->path());
+    return HoldsPath(box->text()) && info.isFile() && info.isReadable() ? info.filePath() : QString();
+  };
+  PreviewRequest request{readable(firstFileBox_), readable(secondFileBox_), compensateBox_->isChecked()};
+  // The same files again (a path retyped as it was): the preview on screen stands.
+  if (!evenIfUnchanged && previewAsked_ == request && preview_->state() != PreviewPanel::State::Failed) return;
+  previewAsked_ = request;
+  preview_->Request(request.first, request.second, request.compensate);
+}
 
 void MainWindow::UpdateReadiness() {
   QStringList missing;
@@ -434,6 +482,17 @@ void MainWindow::SetBusy(bool busy) {
     statusArea_->setCurrentWidget(hintLabel_);
   }
   UpdateReadiness();
+  if (busy) return;
+  // A merge into one of the previewed files (the window asked first) changed what it shows.
+  const QString written = QFileInfo(outputFileBox_->path()).canonicalFilePath();
+  const bool previewedWritten =
+      previewAsked_ && !written.isEmpty() &&
+      (written == QFileInfo(previewAsked_->first).canonicalFilePath() ||
+       written == QFileInfo(previewAsked_->second).canonicalFilePath());
+  if (previewAfterMerge_ || previewedWritten) {
+    previewAfterMerge_ = false;
+    AskForPreview(true);
+  }
 }
 
 void MainWindow::ShowProgress() {

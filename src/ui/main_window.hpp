@@ -1,6 +1,7 @@
 // The main window: the first, second and output file, each in a path box with its
 // Browse button, the two switches, Do It, a hint line that says what is missing,
-// and a progress bar with Cancel while a merge runs.
+// a progress bar with Cancel while a merge runs, and below them the preview of
+// the join, redrawn whenever a path or the compensation switch changes.
 #pragma once
 
 #include <QString>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "file_chooser.hpp"
 #include "merge/inspection.hpp"
@@ -25,6 +27,7 @@ namespace tandemo::ui {
 
 class Notifier;
 class PathBox;
+class PreviewPanel;
 class WrappingCheckBox;
 
 // The two portions dropped together, in the order of their runs.
@@ -66,10 +69,17 @@ class MainWindow final : public QWidget {
   static constexpr QSize kClassicSize{395, 258};
   // A merge that takes longer than this shows the progress bar and Cancel.
   static constexpr int kProgressDelayMs = 500;
+  // Typing waits this long after the last key before the preview is worked out,
+  // so each keystroke does not start a merge of its own.
+  static constexpr int kPreviewDelayMs = 200;
+  // The size the window opens at, to hold the preview below the classic controls;
+  // never more than the screen offers.
+  static constexpr QSize kPreviewSize{980, 920};
 
   void setMergeFunction(MergeFunction merge) { merge_ = std::move(merge); }
   bool isMerging() const { return merging_; }
   QString hint() const;
+  PreviewPanel* preview() const { return preview_; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -92,6 +102,12 @@ class MainWindow final : public QWidget {
 
   void UpdateReadiness();
   void UpdateMinimumSize();
+  // Asks the panel for the preview of the files in the first and second boxes, at
+  // once; it waits for files until both boxes name readable files. The files
+  // asked for before are not asked for again unless `evenIfUnchanged` (a Browse or
+  // a drop: the file chosen again may hold new data).
+  void RequestPreview();
+  void AskForPreview(bool evenIfUnchanged);
 
   void DoIt();
   void StartMerge(const tandemo::Inspection& inspection, bool force);
@@ -131,6 +147,15 @@ class MainWindow final : public QWidget {
   QPushButton* cancelButton_ = nullptr;
   QTimer* progressDelay_ = nullptr;
   QTimer* progressPoll_ = nullptr;
+  QTimer* previewDelay_ = nullptr;
+  PreviewPanel* preview_ = nullptr;
+  struct PreviewRequest {
+    QString first, second;
+    bool compensate = false;
+    bool operator==(const PreviewRequest&) const = default;
+  };
+  std::optional<PreviewRequest> previewAsked_;  // the last one the panel was given
+  bool previewAfterMerge_ = false;  // asked for while a merge ran
 
   QString notice_;  // said in the hint line until the boxes change again
   bool merging_ = false;

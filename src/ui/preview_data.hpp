@@ -51,14 +51,13 @@ struct MergedLines {
   bool stopped = false;
   Trace trace;
   MergeSummary summary;
+  Inspection inspection;  // the one inspection the merge went by
 };
 
-// The merged lines source. Today the engine merges into a scratch folder of its
-// own under the system's temporary folder; meanwhile the first portion is traced
-// from the first file's non-empty lines (the merge copies exactly those), and the
-// rest is read back from the merged file from where that copy ends (all of it,
-// should the line counts not add up to what the merge wrote). The folder is
-// removed in every case.
-MergedLines TraceMergedLines(const PreviewInput& input, std::stop_token stop = {});
+// The merged lines source: the files are inspected once and merged, forced past
+// differences, into no file; each line the merged file would hold is traced as
+// the engine hands it over, with its portion and its line in that portion's file.
+// `stop` stops the merge between lines.
+MergedLines TraceMergedLines(const PreviewInput& input, const std::stop_token& stop = {});
 
 }  // namespace tandemo::ui

@@ -121,6 +121,11 @@ void PreviewPanel::ShowMessage(State state, const QString& text) {
   savePicture_->setEnabled(keepPreview);
 }
 
+void PreviewPanel::Stop() {
+  ++generation_;
+  stop_.request_stop();
+}
+
 void PreviewPanel::Request(const QString& first, const QString& second, bool compensate) {
   ++generation_;
   stop_.request_stop();

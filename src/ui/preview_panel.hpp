@@ -34,6 +34,9 @@ class PreviewPanel final : public QWidget {
   // to stop and its result is dropped when it comes.
   void Request(const QString& first, const QString& second, bool compensate);
 
+  // Tells the work under way to stop and drops its result; what is shown stays.
+  void Stop();
+
   enum class State { WaitingForFiles, Working, Shown, Failed };
   State state() const { return state_; }
   // The words shown in place of the preview (waiting, working, or why the files

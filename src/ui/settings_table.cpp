@@ -52,8 +52,13 @@ std::string_view RowName(SettingsRow row) {
 
 SettingsReading ReadSettings(const std::vector<std::string>& inputs, const Trace& trace,
                              const MergeSummary& summary) {
+  return ReadSettings(Inspect(inputs), trace, summary);
+}
+
+SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace, const MergeSummary& summary) {
   SettingsReading reading;
-  const Inspection inspection = Inspect(inputs);
+  std::vector<std::string> inputs;
+  for (const FileFacts& file : inspection.files) inputs.push_back(file.path);
   if (inspection.failure) {
     reading.error = inspection.failure;
     return reading;

@@ -12,6 +12,7 @@
 
 #include "merge/failure.hpp"
 #include "merge/heats.hpp"
+#include "merge/inspection.hpp"
 #include "merge/merge_run.hpp"
 #include "merge/trace.hpp"
 
@@ -65,5 +66,7 @@ struct SettingsReading {
 // merged trace holds per portion and takes the numbering the merge gave.
 SettingsReading ReadSettings(const std::vector<std::string>& inputs, const Trace& trace,
                              const MergeSummary& summary);
+// The same from an inspection already made, the one the merge went by.
+SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace, const MergeSummary& summary);
 
 }  // namespace tandemo::ui

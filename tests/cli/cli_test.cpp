@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <charconv>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -211,7 +213,21 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"UnknownLongOption", {"--bogus", "{dir}/a.itc", "{dir}/b.itc", "-o", "{dir}/o.itc"},
                   "unknown option '--bogus'"},
         UsageCase{"UnknownShortOption", {"{dir}/a.itc", "-x", "{dir}/b.itc", "-o", "{dir}/o.itc"},
-                  "unknown option '-x'"}),
+                  "unknown option '-x'"},
+        UsageCase{"EmptyHeats", {"--heats=", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  "the heats file name is empty"},
+        UsageCase{"EmptyTrace", {"--trace", "", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  "the trace file name is empty"},
+        UsageCase{"HeatsOptionLast", {"-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc", "--heats"},
+                  "option '--heats' needs a file name"},
+        UsageCase{"TraceNamedTwice",
+                  {"--trace", "{dir}/t.csv", "--trace={dir}/u.csv", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  "the trace file is named twice (--trace)"},
+        UsageCase{"HeatsIsTheOutput", {"--heats", "{dir}/./o.itc", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  "--heats names the output file"},
+        UsageCase{"HeatsAndTraceOneFile",
+                  {"--heats={dir}/x.csv", "--trace={dir}/x.csv", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  "--heats and --trace name the same file"}),
     [](const testing::TestParamInfo<UsageCase>& p) { return p.param.name; });
 
 // Each failure kind: exit 1, its message on standard error, the output as it was
@@ -948,3 +964,143 @@ TEST(CliGuardNotes, StoppedEarlyRunHeaderListsWhatWasPerformed) {
 }
 
 }  // namespace guard
+
+// ---------------------------------------------- the tables: --heats and --trace
+
+namespace tables {
+
+// --heats and --trace: the tables' bytes for the example pair, and nothing
+// written at all when the merge or a table cannot be.
+struct TableCase {
+  std::string name;
+  std::vector<std::string> options;  // before the operands; "{dir}" stands for the test's folder
+  std::string file;                  // the table looked at
+  std::string firstLines;            // its first lines, exactly
+  std::size_t lines;                 // all its lines: a header and one row per injection or data line
+};
+std::ostream& operator<<(std::ostream& os, const TableCase& c) { return os << c.name; }
+
+class CliTablesTest : public testing::TestWithParam<TableCase> {};
+
+TEST_P(CliTablesTest, WritesTheTableBesideTheOutput) {
+  const TableCase& c = GetParam();
+  TempDir dir;
+  std::vector<std::string> args;
+  for (const std::string& a : c.options) args.push_back(InDir(a, dir.path()));
+  for (std::string a : {"-o", "{dir}/merged.itc", TANDEMO_EXAMPLES_DIR "/portion1.itc", TANDEMO_EXAMPLES_DIR "/portion2.itc"})
+    args.push_back(InDir(a, dir.path()));
+  Result r = RunMerge(args);
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  const std::optional<std::string> table = tandemo::test::ReadFile(dir / c.file);
+  ASSERT_TRUE(table.has_value());
+  EXPECT_EQ(table->substr(0, c.firstLines.size()), c.firstLines);
+  EXPECT_EQ(static_cast<std::size_t>(std::count(table->begin(), table->end(), '\n')), c.lines);
+  EXPECT_NE(r.out.find("Wrote the " + std::string(c.file == "h.csv" ? "heats" : "trace") + " file \"" + (dir / c.file) + "\".\n"),
+            std::string::npos) << r;
+  std::vector<std::string> expected = {"merged.itc", c.file};
+  for (const std::string& a : c.options)
+    if (a.find("t.csv") != std::string::npos && c.file != "t.csv") expected.push_back("t.csv");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), expected);  // no scratch file left
+}
+
+// The example pair: the first injection at 65 s with 0.4 uL (its marker line
+// "@1,0.4000,0.8" and the data line after it); 18 injections; 552 data lines.
+// Its header: syringe 0.5 mM, cell 0.05 mM, 0.2 mL, so after 0.4 uL the molar
+// ratio is 0.5 (0.4/200)(1 - 0.001) / (0.05 (1 - 0.001)/(1 + 0.001)) = 0.02002.
+const TableCase kTableCases[] = {
+    {"Heats", {"--compensate", "--heats", "{dir}/h.csv"}, "h.csv",
+     "number,portion,start time (s),volume (uL),heat (ucal),molar ratio,heat per mole of injectant (kcal/mol)\n"
+     "1,1,65,0.4,-2.3256499999999924,0.02002,-11.628249999999962\n",
+     19},
+    {"HeatsJoinedOn", {"--heats={dir}/h.csv", "--trace={dir}/t.csv"}, "h.csv",
+     "number,portion,start time (s),volume (uL),heat (ucal),molar ratio,heat per mole of injectant (kcal/mol)\n", 19},
+    {"Trace", {"--trace={dir}/t.csv"}, "t.csv", "time (s),DP (ucal/s),portion\n5,10.03441,1\n10,10.036,1\n", 553},
+};
+
+INSTANTIATE_TEST_SUITE_P(Tables, CliTablesTest, testing::ValuesIn(kTableCases),
+                         [](const testing::TestParamInfo<TableCase>& p) { return p.param.name; });
+
+TEST(CliTablesTest, AppendedRowsCarryOnAcrossTheJoin) {
+  TempDir dir;
+  Result r = RunMerge({"--compensate", "--heats", dir / "h.csv", "--trace", dir / "t.csv", "-o", dir / "m.itc",
+                       TANDEMO_EXAMPLES_DIR "/portion1.itc", TANDEMO_EXAMPLES_DIR "/portion2.itc"});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  const std::string heats = tandemo::test::ReadFile(dir / "h.csv").value_or("");
+  // Injection 11 is the second file's first, numbered on, in portion 2.
+  EXPECT_NE(heats.find("\n11,2,"), std::string::npos) << heats;
+  // The trace's last row is the merged file's last data line ("2765.00,..."), in portion 2.
+  const std::string merged = tandemo::test::ReadFile(dir / "m.itc").value_or("");
+  const std::string trace = tandemo::test::ReadFile(dir / "t.csv").value_or("");
+  ASSERT_GT(merged.size(), 3u);
+  ASSERT_GT(trace.size(), 2u);
+  const std::size_t lastLine = merged.rfind('\n', merged.size() - 3) + 1;
+  const std::size_t lastRow = trace.rfind('\n', trace.size() - 2) + 1;
+  double lineTime = 0, rowTime = 0;
+  const std::string line = merged.substr(lastLine), row = trace.substr(lastRow);
+  ASSERT_EQ(std::from_chars(line.data(), line.data() + line.size(), lineTime).ec, std::errc()) << line;
+  ASSERT_EQ(std::from_chars(row.data(), row.data() + row.size(), rowTime).ec, std::errc()) << row;
+  EXPECT_EQ(rowTime, lineTime);
+  EXPECT_EQ(row.substr(row.size() - 3), ",2\n");
+}
+
+struct TableRefusal {
+  std::string name;
+  std::string second;       // "{examples}" or a file that makes the merge fail
+  std::vector<std::string> options;
+  bool readOnlyFolder;      // the tables go into a folder the runner cannot write
+  std::string message;
+};
+std::ostream& operator<<(std::ostream& os, const TableRefusal& c) { return os << c.name; }
+
+class CliTablesRefusalTest : public testing::TestWithParam<TableRefusal> {};
+
+TEST_P(CliTablesRefusalTest, WritesNothingAtAll) {
+  const TableRefusal& c = GetParam();
+  TempDir dir;
+  const std::string first = dir / "first.itc";
+  const std::string second = dir / "second.itc";
+  tandemo::test::WriteFile(first, tandemo::test::ReadFile(TANDEMO_EXAMPLES_DIR "/portion1.itc").value_or(""));
+  tandemo::test::WriteFile(second, c.second.empty() ? tandemo::test::ReadFile(TANDEMO_EXAMPLES_DIR "/portion2.itc").value_or("")
+                                                    : c.second);
+  ASSERT_TRUE(std::filesystem::create_directory(dir / "tables"));
+  if (c.readOnlyFolder) {
+    ASSERT_EQ(::chmod((dir / "tables").c_str(), 0555), 0);
+    // The runner can write the output's folder: it is the tables' folder that is refused.
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  }
+  const std::vector<std::string> listing = tandemo::test::ListDir(dir.path());
+  std::vector<std::string> args;
+  for (const std::string& a : c.options) args.push_back(InDir(a, dir.path()));
+  for (const std::string& a : {std::string("-o"), dir / "merged.itc", first, second}) args.push_back(a);
+  Result r = RunMerge(args, Child{c.readOnlyFolder});
+  if (c.readOnlyFolder && r.exited && (r.status == 126 || r.status == 127))
+    GTEST_SKIP() << "cannot run tandemo-merge as an unprivileged user here";
+  ASSERT_TRUE(r.exited) << r;
+  EXPECT_EQ(r.status, 1) << r;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "tandemo-merge: " + InDir(c.message, dir.path()) + "\n");
+  EXPECT_EQ(tandemo::test::ListDir(dir.path()), listing);
+  EXPECT_EQ(tandemo::test::ListDir(dir / "tables"), std::vector<std::string>{});
+  ::chmod((dir / "tables").c_str(), 0755);
+}
+
+const TableRefusal kTableRefusals[] = {
+    {"MergeRefused", Text({"@0", "1,1", "@1,x", "2,2", "3,3"}),
+     {"--heats={dir}/tables/h.csv", "--trace={dir}/tables/t.csv"}, false,
+     "Files differ (1004): these files may not belong to one titration; nothing was written\n"
+     "  time step: 5 in the first file, 1 in the second file\nUse --force to merge them anyway."},
+    {"MergeFails", Text({"@0", "1,1", "@1,x", "2,2", "3,abc", "4,4"}),
+     {"--force", "--compensate", "--heats={dir}/tables/h.csv", "--trace={dir}/tables/t.csv"}, false,
+     "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number"},
+    {"HeatsFolderNotWritable", "", {"--heats", "{dir}/tables/h.csv"}, true,
+     "Permission denied (70): heats file: cannot create a file in the folder \"{dir}/tables\": Permission denied; "
+     "nothing was written"},
+    {"TraceIsAnInput", "", {"--trace", "{dir}/second.itc"}, false,
+     "Output is an input (1007): trace file: \"{dir}/second.itc\" is the second input file; nothing was written"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Refusals, CliTablesRefusalTest, testing::ValuesIn(kTableRefusals),
+                         [](const testing::TestParamInfo<TableRefusal>& p) { return p.param.name; });
+
+}  // namespace tables

@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "merge/tracked_output.hpp"
 #include "test_support.hpp"
 
 namespace tandemo {
@@ -731,6 +733,73 @@ TEST(MergeGuardTest, DifferencesStopTheMergeUnlessForced) {
   request.options.force = true;
   MergeOutcome forced = RunMerge(request, inspection);
   ASSERT_TRUE(forced.ok()) << forced.error->Message();
+}
+
+
+// The merge into no file hands its observer the lines the file would hold, in
+// order, each with the file and line it came from (the data lines the output
+// holds back until the next line included), and writes nothing.
+struct LineRecord {
+  std::string text;
+  int file = -1;
+  long long line = 0;
+  bool operator==(const LineRecord&) const = default;
+};
+
+class RecordingObserver final : public WrittenLineObserver {
+ public:
+  void Written(std::string_view line, SourcePlace from) override {
+    lines.push_back({std::string(line), from.file.index, from.line});
+  }
+  std::vector<LineRecord> lines;
+};
+
+TEST(MergeIntoObserverTest, SeesTheLinesTheFileHoldsAndWritesNothing) {
+  test::TempDir dir;
+  test::WriteFile(dir / "first.itc", test::Text({"$ITC", "", "@0", "1.0,1.0", "@1,x", "2.0,2.0", "3.0,3.0"}));
+  test::WriteFile(dir / "second.itc", test::Text({"@0", "1.0,5.0", "@1,y", "2.0,6.0"}));
+  MergeRequest request{{dir / "first.itc", dir / "second.itc"}, dir / "out.itc", {}};
+  request.options.compensate = true;
+  const Inspection inspection = Inspect(request.inputs);
+
+  RecordingObserver written;
+  const MergeOutcome withFile = RunMerge(request, inspection, &written);
+  ASSERT_TRUE(withFile.ok()) << withFile.error->Message();
+  std::vector<std::string> fileLines;
+  const std::string bytes = test::ReadFile(dir / "out.itc").value_or("");
+  for (std::size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
+    fileLines.push_back(bytes.substr(at, end - at));
+  ASSERT_EQ(written.lines.size(), fileLines.size());
+  for (std::size_t i = 0; i < fileLines.size(); ++i) EXPECT_EQ(written.lines[i].text, fileLines[i]);
+  EXPECT_EQ(written.lines, (std::vector<LineRecord>{{"$ITC", 1, 1},
+                                                    {"@0", 1, 3},
+                                                    {"1.0,1.0", 1, 4},
+                                                    {"@1,x", 1, 5},
+                                                    {"2.0,2.0", 1, 6},
+                                                    {"3.0,3.0", 1, 7},
+                                                    {"@2,y", 2, 3},
+                                                    {"4.00,4.0", 2, 4}}));  // 6.0 - (5.0 - 3.0)
+
+  std::filesystem::remove(dir / "out.itc");
+  RecordingObserver observed;
+  const MergeOutcome intoNothing = RunMergeInto(request, inspection, observed);
+  ASSERT_TRUE(intoNothing.ok()) << intoNothing.error->Message();
+  EXPECT_EQ(observed.lines, written.lines);
+  EXPECT_EQ(intoNothing.summary.linesWritten, withFile.summary.linesWritten);
+  EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
+}
+
+TEST(MergeIntoObserverTest, FailsAsTheMergeDoes) {
+  test::TempDir dir;
+  test::WriteFile(dir / "first.itc", test::Text({"$ITC", "@0", "1.0,1.0", "2.0,2.0"}));
+  test::WriteFile(dir / "second.itc", test::Text({"@0", "1,1", "@1,x", "2,2", "3,abc", "4,4"}));
+  MergeRequest request{{dir / "first.itc", dir / "second.itc"}, {}, {}};
+  request.options.compensate = true;
+  RecordingObserver observed;
+  const MergeOutcome outcome = RunMergeInto(request, Inspect(request.inputs), observed);
+  ASSERT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error->Message(), "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number");
+  EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
 }
 
 }  // namespace

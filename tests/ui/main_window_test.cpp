@@ -2,6 +2,7 @@
 // and Do It with the merge on a worker thread, with scripted file dialogs and
 // recorded message boxes.
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDeadlineTimer>
 #include <QDragEnterEvent>
@@ -9,16 +10,19 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QUrl>
 #include <atomic>
+#include <cmath>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,6 +32,8 @@
 #include "merge/merge_run.hpp"
 #include "ui/main_window.hpp"
 #include "ui/path_box.hpp"
+#include "ui/preview_panel.hpp"
+#include "ui/settings_view.hpp"
 #include "ui/tip_window.hpp"
 #include "ui/wrapping_check_box.hpp"
 #include "ui_test_support.hpp"
@@ -38,6 +44,8 @@ using tandemo::ui::MainWindow;
 using tandemo::ui::MergeControl;
 using tandemo::ui::OrderByRun;
 using tandemo::ui::PathBox;
+using tandemo::ui::PreviewPanel;
+using tandemo::ui::SettingsRow;
 using tandemo::ui::TipWindow;
 using tandemo::ui::WrappingCheckBox;
 using tandemo::ui::testing::IsolatedSettings;
@@ -143,6 +151,26 @@ QList<QWidget*> Controls(QWidget& window) {
     controls << Child<QWidget>(window, name);
   }
   return controls;
+}
+
+// A generated pair: the portions of one titration, the second with its own settings.
+bool WriteGeneratedPair(const QString& first, const QString& second,
+                        const tandemo::itcgen::TitrationSettings& secondSettings) {
+  tandemo::itcgen::StringSink a, b, unused;
+  tandemo::itcgen::WritePair(tandemo::itcgen::TitrationSettings{}, a, unused);
+  tandemo::itcgen::WritePair(secondSettings, unused, b);
+  return WriteBytes(first, QByteArray::fromStdString(a.text)) && WriteBytes(second, QByteArray::fromStdString(b.text));
+}
+
+// Lets the window's event loop run until its preview shows the files or says why not.
+bool PreviewSettles(const MainWindow& window, int limitMs = 20000) {
+  QDeadlineTimer deadline(limitMs);
+  auto settled = [&window] {
+    const PreviewPanel::State state = window.preview()->state();
+    return state == PreviewPanel::State::Shown || state == PreviewPanel::State::Failed;
+  };
+  while (!settled() && !deadline.hasExpired()) QTest::qWait(10);
+  return settled();
 }
 
 }  // namespace
@@ -817,6 +845,128 @@ class MainWindowTest : public QObject {
     QCOMPARE(checkFit(), QString());
   }
 
+  // Both boxes naming readable files fill the preview: typed, after the typing
+  // has paused; chosen with Browse, at once.
+  void previewFillsWhenBothPathsAreSet() {
+    QTemporaryDir dir;
+    const QString first = dir.filePath(S("first.itc"));
+    const QString second = dir.filePath(S("second.itc"));
+    QVERIFY(WriteGeneratedPair(first, second, {}));
+    ScriptedChooser chooser;
+    RecordingNotifier notifier;
+    MainWindow window(chooser, notifier);
+    QVERIFY(ShowReady(window));
+    PreviewPanel* preview = window.preview();
+    QVERIFY(preview != nullptr);
+    QVERIFY(window.isAncestorOf(preview));
+    QCOMPARE(preview->state(), PreviewPanel::State::WaitingForFiles);
+    // The preview sits below the classic controls.
+    const int controlsBottom = Child<QWidget>(window, "statusArea")->geometry().bottom();
+    QVERIFY(preview->mapTo(&window, QPoint(0, 0)).y() > controlsBottom);
+
+    Box(window, S("firstFileBox"))->setText(first);
+    QVERIFY(!PreviewSettles(window, 2 * MainWindow::kPreviewDelayMs));
+    QCOMPARE(preview->state(), PreviewPanel::State::WaitingForFiles);  // the second is missing
+
+    QTest::keyClicks(Box(window, S("secondFileBox")), second);
+    // Typed: nothing is worked out until the typing pauses.
+    QCOMPARE(preview->state(), PreviewPanel::State::WaitingForFiles);
+    QVERIFY(PreviewSettles(window));
+    QCOMPARE(preview->state(), PreviewPanel::State::Shown);
+    QCOMPARE(preview->shown().trace->portions.size(), std::size_t{2});
+    QCOMPARE(preview->shown().heats.size(), std::size_t{18});  // 10 + 8 injections
+    QCOMPARE(preview->shown().settings.columns.size(), std::size_t{2});
+    QCOMPARE(preview->settings()->item(static_cast<int>(SettingsRow::Numbering), 1)->text(), S("11-18"));
+    QVERIFY(preview->savePictureButton()->isEnabled());
+    QVERIFY(preview->zoomOnJoinButton()->isEnabled());
+
+    // Browse asks at once; a file that cannot be read is waited for, not previewed.
+    chooser.answers.push_back(dir.filePath(S("missing.itc")));
+    QTest::mouseClick(Child<QPushButton>(window, "secondBrowseButton"), Qt::LeftButton);
+    QCOMPARE(preview->state(), PreviewPanel::State::WaitingForFiles);
+    chooser.answers.push_back(second);
+    QTest::mouseClick(Child<QPushButton>(window, "secondBrowseButton"), Qt::LeftButton);
+    QCOMPARE(preview->state(), PreviewPanel::State::Working);
+    QVERIFY(PreviewSettles(window));
+    QCOMPARE(preview->state(), PreviewPanel::State::Shown);
+    // The same file chosen again is read again (it may hold new data); typed again, it is not.
+    chooser.answers.push_back(second);
+    QTest::mouseClick(Child<QPushButton>(window, "secondBrowseButton"), Qt::LeftButton);
+    QCOMPARE(preview->state(), PreviewPanel::State::Working);
+    QVERIFY(PreviewSettles(window));
+    Box(window, S("secondFileBox"))->setText(second + S("x"));
+    Box(window, S("secondFileBox"))->setText(second);
+    QTest::qWait(2 * MainWindow::kPreviewDelayMs);
+    QCOMPARE(preview->state(), PreviewPanel::State::Shown);
+
+    // The panel's own controls work in the window.
+    const QString picture = dir.filePath(S("join.png"));
+    preview->SetPictureChooser([&picture](QWidget*) { return std::make_optional(std::make_pair(picture, QString())); });
+    QTest::mouseClick(preview->savePictureButton(), Qt::LeftButton);
+    QVERIFY(!QImage(picture).isNull());
+  }
+
+  void previewFollowsTheCompensateBox() {
+    QTemporaryDir dir;
+    const QString first = dir.filePath(S("first.itc"));
+    const QString second = dir.filePath(S("second.itc"));
+    QVERIFY(WriteGeneratedPair(first, second, {}));
+    ScriptedChooser chooser;
+    RecordingNotifier notifier;
+    MainWindow window(chooser, notifier);
+    QVERIFY(ShowReady(window));
+    FillPaths(window, first, second, QString());
+    QVERIFY(PreviewSettles(window));
+    const PreviewPanel* preview = window.preview();
+    QCOMPARE(preview->state(), PreviewPanel::State::Shown);
+    QVERIFY(!preview->shown().input.compensate);
+    const auto appendedDp = [preview] {
+      const tandemo::Trace& trace = *preview->shown().trace;
+      return trace.points.at(trace.portions.at(1).firstPoint).dp;
+    };
+    const double uncompensated = appendedDp();
+
+    // A toggle asks at once; the appended portion is drawn with the offset taken off.
+    Child<QCheckBox>(window, "compensateBox")->click();
+    QCOMPARE(preview->state(), PreviewPanel::State::Working);
+    QVERIFY(PreviewSettles(window));
+    QVERIFY(preview->shown().input.compensate);
+    const tandemo::JoinPoint& join = preview->shown().trace->joins.at(0);
+    QVERIFY(join.compensated);
+    QVERIFY(join.offset.has_value());
+    QVERIFY(std::fabs(uncompensated - *join.offset - appendedDp()) < 1e-4);
+
+    Child<QCheckBox>(window, "compensateBox")->click();
+    QVERIFY(PreviewSettles(window));
+    QVERIFY(!preview->shown().input.compensate);
+    QCOMPARE(appendedDp(), uncompensated);
+  }
+
+  // A second portion at another temperature: the table marks the value in place.
+  void previewMarksASettingThatDiffers() {
+    QTemporaryDir dir;
+    const QString first = dir.filePath(S("first.itc"));
+    const QString second = dir.filePath(S("second.itc"));
+    tandemo::itcgen::TitrationSettings warmer;
+    warmer.temperature = 30.0;
+    QVERIFY(WriteGeneratedPair(first, second, warmer));
+    ScriptedChooser chooser;
+    RecordingNotifier notifier;
+    MainWindow window(chooser, notifier);
+    QVERIFY(ShowReady(window));
+    FillPaths(window, first, second, QString());
+    QVERIFY(PreviewSettles(window));
+    const QTableWidget* table = window.preview()->settings();
+    const QTableWidgetItem* differs = table->item(static_cast<int>(SettingsRow::Temperature), 1);
+    QCOMPARE(differs->text(), S("30"));
+    QVERIFY(differs->font().bold());
+    QVERIFY(differs->background().style() != Qt::NoBrush);
+    QCOMPARE(differs->toolTip(), S("target temperature: 25 in the first file, 30 in the second file"));
+    const QTableWidgetItem* same = table->item(static_cast<int>(SettingsRow::CellVolume), 1);
+    QVERIFY(!same->font().bold());
+    QVERIFY(table->isVisible());
+  }
+
   void doItMerges_data() {
     QTest::addColumn<bool>("compensate");
     QTest::addColumn<QByteArray>("expected");
@@ -920,6 +1070,8 @@ class MainWindowTest : public QObject {
     MainWindow window(chooser, notifier);
     QVERIFY(ShowReady(window));
     FillPaths(window, ws.first, ws.second, ws.first);
+    QVERIFY(PreviewSettles(window));
+    QCOMPARE(window.preview()->shown().trace->portions.at(0).endPoint, std::size_t{4});
     QTest::mouseClick(Child<QPushButton>(window, "doItButton"), Qt::LeftButton);
     QVERIFY(MergeEnds(window));
 
@@ -932,6 +1084,11 @@ class MainWindowTest : public QObject {
     if (answer) {
       QCOMPARE(notifier.kinds(), (QStringList{S("ask"), S("inform"), S("beep")}));
       QCOMPARE(ReadBytes(ws.first), kMerged);
+      // The preview shows the first file as it now is: its 4 data lines and the 2 appended to it.
+      QVERIFY(PreviewSettles(window));
+      QCOMPARE(window.preview()->state(), PreviewPanel::State::Shown);
+      const tandemo::TracePortion& first = window.preview()->shown().trace->portions.at(0);
+      QCOMPARE(first.endPoint - first.firstPoint, std::size_t{6});
     } else {
       QCOMPARE(notifier.kinds(), QStringList{S("ask")});
       QCOMPARE(ReadBytes(ws.first), kFirst);  // No keeps the original

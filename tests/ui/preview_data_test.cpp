@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 #include "itcgen.hpp"
 #include "merge/line_io.hpp"
@@ -104,6 +105,11 @@ class PreviewDataTest : public QObject {
     QCOMPARE(got.injections.size(), std::size_t{18});
     QCOMPARE(got.injections[10].number, std::int64_t{11});
     QCOMPARE(got.injections[10].portion, std::size_t{1});
+    // The engine hands over each line's place: the appended first marker's line in the second file.
+    const std::size_t marker = second.text.find("\n@1,");
+    QVERIFY(marker != std::string::npos);
+    QCOMPARE(got.injections[10].line,
+             static_cast<long long>(std::count(second.text.begin(), second.text.begin() + static_cast<std::ptrdiff_t>(marker), '\n')) + 2);
     QCOMPARE(got.joins.at(0).offset, expected.joins.at(0).offset);
     QCOMPARE(got.joins.at(0).compensated, compensate);
   }

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Starts the real tandemo in an X window under Xvfb: the tip window must come up
 # alone at its place, the main window only once the tip window has been closed;
-# the main window must resize; a merge of a large generated pair, started with
+# the main window must resize; the example pair typed into the first and second
+# boxes must draw the preview below the classic controls (its screenshot's lower
+# half is not one colour); a merge of a large generated pair, started with
 # Enter, must leave the window answering (it repaints and answers a window
 # manager's ping) while it runs, and Esc must cancel it, leaving nothing behind;
 # started again it runs to "Done"; the program must end cleanly when its window is closed.
-#   smoke_xvfb.sh PATH/TO/tandemo PATH/TO/xwindows.py PATH/TO/tandemo-itcgen
+#   smoke_xvfb.sh PATH/TO/tandemo PATH/TO/xwindows.py PATH/TO/tandemo-itcgen PATH/TO/examples
 set -euo pipefail
 
 # Inside the X server: every step must hold, else a non-zero exit names it.
 inner() {
-  local program=$1 xwindows=$2 itcgen=$3
+  local program=$1 xwindows=$2 itcgen=$3 examples=$4
   local work log
   work=$(mktemp -d)
   log=$work/tandemo.log
@@ -50,14 +52,37 @@ inner() {
   ((w2 == w + 150 && h2 == h + 40)) || fail "resized to ${w2}x$h2, not $((w + 150))x$((h + 40))"
   echo "resized: ${w2}x$h2"
 
+  # The example pair typed in: the preview is drawn below the classic controls.
+  xdotool windowfocus --sync "$main"
+  sleep 0.2
+  import -window "$main" "$work/empty.png" 2>/dev/null || fail "cannot grab the window"
+  # Focus starts in the first box; Tab goes box, Browse, box, ...
+  xdotool type --delay 2 "$examples/portion1.itc"
+  xdotool key Tab Tab
+  xdotool type --delay 2 "$examples/portion2.itc"
+  local colours half waited=0
+  while :; do
+    sleep 0.25
+    import -window "$main" "$work/preview.png" 2>/dev/null || fail "cannot grab the window"
+    half=$(identify -format '%h' "$work/preview.png")
+    half=$((half / 2))
+    colours=$(convert "$work/preview.png" -crop "100%x50%+0+$half" +repage -format '%k' info:)
+    # The charts' lines, marks and texts: far more colours than the placeholder's text.
+    ((colours > 200)) && break
+    ((waited++ < 80)) || fail "no preview drawn 20 s after the example pair was typed (lower half: $colours colours)"
+  done
+  echo "preview of the example pair drawn: $colours colours in the lower half"
+  if [[ -n ${TANDEMO_SMOKE_SHOTS:-} ]]; then cp "$work/preview.png" "$TANDEMO_SMOKE_SHOTS/"; fi
+
   # A pair of about 2 GB: its merge takes seconds.
   "$itcgen" --size-mb 2000 "$work/part1.itc" "$work/part2.itc" >/dev/null || fail "cannot generate the pair"
   xdotool windowfocus --sync "$main"
   sleep 0.2
   import -window "$main" "$work/before.png" 2>/dev/null || fail "cannot grab the window"
-  # Focus starts in the first box; Tab goes box, Browse, box, ...
+  # Back to the first box; each box's text selected and typed over.
+  xdotool key shift+Tab shift+Tab ctrl+a
   xdotool type --delay 2 "$work/part1.itc"
-  xdotool key Tab Tab
+  xdotool key Tab Tab ctrl+a
   xdotool type --delay 2 "$work/part2.itc"
   xdotool key Tab Tab
   xdotool type --delay 2 "$work/merged.itc"
@@ -77,7 +102,8 @@ inner() {
 
   # Esc is Cancel: the merge stops, writes nothing and leaves no scratch file.
   xdotool key Escape
-  local listing waited=0
+  local listing
+  waited=0
   while :; do
     listing=$(cd "$work" && ls -A | grep -v -e '^config$' -e '\.png$' -e '^tandemo\.log$' | tr '\n' ' ')
     [[ $listing == "part1.itc part2.itc " ]] && break
@@ -124,10 +150,10 @@ inner() {
 }
 
 if [[ ${1:-} == --inside ]]; then
-  inner "$2" "$3" "$4"
+  inner "$2" "$3" "$4" "$5"
   exit 0
 fi
-for tool in xvfb-run python3 xdotool import compare; do
+for tool in xvfb-run python3 xdotool import compare convert identify; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is missing (apt-get install xvfb xauth python3 xdotool imagemagick)"
     exit 77
@@ -135,4 +161,4 @@ for tool in xvfb-run python3 xdotool import compare; do
 done
 # QT_QPA_PLATFORM may be set to offscreen for the other tests: this one wants X.
 exec env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY -u QT_SCALE_FACTOR xvfb-run -a -s "-screen 0 1024x768x24" \
-  bash "$0" --inside "$1" "$2" "$3"
+  bash "$0" --inside "$1" "$2" "$3" "$4"
