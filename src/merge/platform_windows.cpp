@@ -22,6 +22,7 @@ namespace {
 // buffer: a console control handler may not allocate.
 constexpr std::size_t kLongestWidePath = 32768;
 wchar_t g_pendingPath[kLongestWidePath];
+HANDLE volatile g_pendingHandle = INVALID_HANDLE_VALUE;
 volatile LONG g_hasPending = 0;
 
 // A path as the system calls take it; false for text that is not UTF-8.
@@ -404,6 +405,7 @@ int OutputFolder::CreateScratch(const std::string& name, int& fd) {
     return EMFILE;
   }
   std::memcpy(g_pendingPath, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+  g_pendingHandle = handle;
   ::InterlockedExchange(&g_hasPending, 1);
   return 0;
 }
@@ -449,8 +451,13 @@ void OutputFolder::Remove(const std::string& scratchName) const {
 
 void OutputFolder::SyncFolder() const {}
 
+// The handle is closed first: a file still open would only be marked for removal
+// at its last close. The process ends right after; its writes fail meanwhile.
 void RemovePendingScratch() noexcept {
-  if (::InterlockedExchange(&g_hasPending, 0) != 0) ::DeleteFileW(g_pendingPath);
+  if (::InterlockedExchange(&g_hasPending, 0) != 0) {
+    ::CloseHandle(g_pendingHandle);
+    ::DeleteFileW(g_pendingPath);
+  }
 }
 
 }  // namespace tandemo::platform
