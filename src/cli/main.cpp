@@ -1,6 +1,8 @@
 // tandemo-merge: the merge engine on the command line, for labs that script their work.
 #include <signal.h>
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #include <shellapi.h>
 #endif
@@ -243,6 +245,9 @@ std::vector<std::string> Utf8Arguments() {
 int main(int argc, char** argv) {
   InstallSignalHandlers();
 #ifdef _WIN32
+  // The same bytes as elsewhere: lines end in LF, not the C runtime's CR LF.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
   ::SetConsoleOutputCP(CP_UTF8);
   std::vector<std::string> arguments = Utf8Arguments();
   std::vector<char*> pointers;

@@ -165,9 +165,9 @@ inline void SetOldMtime(const std::string& path) {
   std::error_code ec;
   // The C runtime sets no folder's time there; a folder's state is compared all the same.
   if (std::filesystem::is_directory(path, ec)) return;
-  const auto now = std::filesystem::last_write_time(path, ec);
-  ASSERT_FALSE(ec) << path;
-  std::filesystem::last_write_time(path, now - std::chrono::hours(24 * 365 * 20) - std::chrono::nanoseconds(123456700), ec);
+  const std::chrono::sys_time<std::chrono::nanoseconds> old{std::chrono::seconds(978307200) +
+                                                            std::chrono::nanoseconds(123456700)};  // 2001-01-01
+  std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(old), ec);
   ASSERT_FALSE(ec) << path;
 #else
   struct timespec times[2] = {{978307200, 123456789}, {978307200, 123456789}};  // 2001-01-01
