@@ -16,6 +16,7 @@ PACKAGES=(
   clang-tidy clang-format
   lintian appstream desktop-file-utils man-db
   attr acl
+  g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 missing=()
