@@ -1,5 +1,4 @@
 // tandemo-merge: the merge engine on the command line, for labs that script their work.
-#include <signal.h>
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
