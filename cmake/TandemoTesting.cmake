@@ -1,6 +1,15 @@
 # One helper to add a GoogleTest program and register its cases with CTest.
 #   tandemo_add_gtest(NAME SOURCES a.cpp b.cpp [LIBS lib...] [LABELS l...])
-find_package(GTest REQUIRED)
+# A cross build compiles GoogleTest from its sources (Debian: /usr/src/googletest),
+# since the system's libraries are built for the machine that builds.
+set(TANDEMO_GTEST_SOURCE_DIR "" CACHE PATH "GoogleTest sources to build instead of the installed libraries")
+if(TANDEMO_GTEST_SOURCE_DIR)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${TANDEMO_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+else()
+  find_package(GTest REQUIRED)
+endif()
 include(GoogleTest)
 
 # Real instrument files live beside the repository, never in it; tests that read

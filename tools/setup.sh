@@ -17,6 +17,7 @@ PACKAGES=(
   lintian appstream desktop-file-utils man-db
   attr acl
   time valgrind
+  g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 missing=()

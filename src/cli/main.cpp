@@ -1,5 +1,10 @@
 // tandemo-merge: the merge engine on the command line, for labs that script their work.
-#include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
@@ -18,6 +23,7 @@
 #include "merge/heats.hpp"
 #include "merge/inspection.hpp"
 #include "merge/merge_run.hpp"
+#include "merge/platform.hpp"
 #include "merge/trace.hpp"
 
 #ifndef TANDEMO_VERSION
@@ -96,6 +102,21 @@ int MergeFailed(const tandemo::MergeError& error, std::string_view hint = {}) {
 // The signals that end a process by default and can be caught: each removes the
 // scratch file first. Once the output is replaced the merge has succeeded, and
 // such a signal no longer changes that.
+#ifdef _WIN32
+// Windows has only these: Ctrl+C, Ctrl+Break and a request to end (the others have no meaning there).
+constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+
+extern "C" void OnTerminatingSignal(int sig) {
+  tandemo::RemovePendingScratchFile();
+  if (tandemo::OutputReplaced()) return;
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+void InstallSignalHandlers() {
+  for (int sig : kTerminatingSignals) std::signal(sig, OnTerminatingSignal);
+}
+#else
 constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1,
                                        SIGUSR2, SIGALRM, SIGPIPE, SIGXCPU};
 
@@ -120,6 +141,7 @@ void InstallSignalHandlers() {
   sigemptyset(&ignore.sa_mask);
   ::sigaction(SIGXFSZ, &ignore, nullptr);
 }
+#endif
 
 struct Arguments {
   tandemo::MergeRequest request;
@@ -138,7 +160,7 @@ struct Table {
 
 bool WriteAll(int fd, std::string_view bytes, int& err) {
   while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    const long n = tandemo::platform::WriteSome(fd, bytes.data(), bytes.size());
     if (n > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
     } else if (n == 0 || errno != EINTR) {
@@ -341,10 +363,44 @@ int Run(int argc, char** argv) {
   return 0;
 }
 
+#ifdef _WIN32
+// The engine takes paths as UTF-8: the arguments as the system holds them (wide),
+// not in the ANSI code page that argv is given in; messages go out as UTF-8 too.
+std::vector<std::string> Utf8Arguments() {
+  std::vector<std::string> arguments;
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (!wide) return arguments;
+  for (int i = 0; i < count; ++i) {
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string text(n > 0 ? static_cast<std::size_t>(n) : 1, '\0');
+    if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), n, nullptr, nullptr);
+    text.resize(text.size() - 1);
+    arguments.push_back(std::move(text));
+  }
+  ::LocalFree(wide);
+  return arguments;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
   InstallSignalHandlers();
+#ifdef _WIN32
+  // The same bytes as elsewhere: lines end in LF, not the C runtime's CR LF.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+  ::SetConsoleOutputCP(CP_UTF8);
+  std::vector<std::string> arguments = Utf8Arguments();
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  if (!arguments.empty()) {
+    argc = static_cast<int>(arguments.size());
+    argv = pointers.data();
+  }
+#endif
   try {
     return Run(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -1,14 +1,16 @@
 // The output file is built in a scratch file beside it and then renamed over it
 // in one step, so a failed merge leaves the output byte for byte as it was and a
-// reader never sees half a file. Every system call of this lives in
-// atomic_output.cpp, so that another platform needs only its own version of it.
+// reader never sees half a file. The system calls of this live in the platform's
+// own file (platform_posix.cpp, platform_windows.cpp); what to do when is here.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "failure.hpp"
+#include "platform.hpp"
 
 namespace tandemo {
 
@@ -42,27 +44,11 @@ class AtomicOutput {
 
  private:
   MergeError Fail(int err, std::string what) const;
-  std::optional<MergeError> FindTarget(const std::string& outputPath);
-  std::optional<MergeError> ExamineTarget(bool force);
-  std::optional<MergeError> GiveTargetsRights();
   std::string TargetShown() const;
 
-  int dirFd_ = -1;        // the folder the target is in
-  std::string dirShown_;  // that folder's path, for messages
-  std::string name_;      // the target's name in it
-  int fd_ = -1;           // the scratch file, open for writing
+  std::unique_ptr<platform::OutputFolder> folder_;
+  int fd_ = -1;  // the scratch file, open for writing
   std::string scratchName_;
-  std::string folderDefaultList_;  // the folder's default access list, for a new file
-  int targetFd_ = -1;     // the file to be replaced, when there is one
-  bool targetExists_ = false;
-  bool keepOwner_ = false;
-  bool force_ = false;
-  // The replaced file as examined; plain integers keep this header free of system types.
-  std::uint32_t targetUid_ = 0;
-  std::uint32_t targetGid_ = 0;
-  std::uint32_t targetMode_ = 0;
-  std::uint64_t targetDev_ = 0;
-  std::uint64_t targetIno_ = 0;
 };
 
 // Removes the scratch file of a merge under way, if any. Async-signal-safe: a

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform.hpp"
+
 namespace tandemo {
 
 std::string_view Description(ErrorCode code) {
@@ -129,7 +131,7 @@ std::string QuotedPath(std::string_view path) { return "\"" + Printable(path) + 
 
 MergeError OpenFailure(FilePlace place, const std::string& path, int err) {
   return MergeError{err == ENOENT ? ErrorCode::FileNotFound : CodeForErrno(err), place, 0,
-                    QuotedPath(path) + " cannot be opened: " + std::strerror(err)};
+                    QuotedPath(path) + " cannot be opened: " + platform::ErrorText(err)};
 }
 
 MergeError ReadFailure(FilePlace place, long long line, int err) {
@@ -139,7 +141,15 @@ MergeError ReadFailure(FilePlace place, long long line, int err) {
                       "ITC data; is it an ITC data file?"};
   }
   return MergeError{CodeForErrno(err), place, line,
-                    std::string("the file could not be read: ") + std::strerror(err)};
+                    std::string("the file could not be read: ") + platform::ErrorText(err)};
+}
+
+MergeError OutputFailure(int err, std::string what) {
+  MergeError e;
+  e.code = err == ENOENT ? ErrorCode::PathNotFound : CodeForErrno(err);
+  e.file = FilePlace::Output();
+  e.detail = std::move(what) + ": " + platform::ErrorText(err);
+  return e;
 }
 
 ErrorCode CodeForErrno(int err) {
@@ -150,7 +160,10 @@ ErrorCode CodeForErrno(int err) {
     case EPERM:
     case EROFS: return ErrorCode::PermissionDenied;
     case ENOSPC:
-    case EDQUOT: return ErrorCode::DiskFull;
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+      return ErrorCode::DiskFull;
     case EFBIG: return ErrorCode::FileTooLarge;
     case ENOMEM: return ErrorCode::OutOfMemory;
     case EIO: return ErrorCode::DeviceIo;

@@ -1,9 +1,5 @@
 #include "inspection.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -37,23 +33,26 @@ constexpr std::uint64_t kScanChunk = 256 * 1024;
 
 class FileHandle {
  public:
-  explicit FileHandle(int fd) : fd_(fd) {}
+  FileHandle() = default;
+  explicit FileHandle(const std::string& path) { error_ = platform::OpenForReading(path, fd_); }
   ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) platform::CloseFile(fd_);
   }
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
   int fd() const { return fd_; }
+  int error() const { return error_; }  // of the opening
 
  private:
-  int fd_;
+  int fd_ = -1;
+  int error_ = 0;
 };
 
 // Reads up to `size` bytes at `offset`; the count read, or -1 with errno set.
 long ReadAt(int fd, char* into, std::size_t size, std::uint64_t offset) {
   std::size_t done = 0;
   while (done < size) {
-    ssize_t n = ::pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
+    const long n = platform::ReadSomeAt(fd, into + done, size - done, offset + done);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -242,21 +241,21 @@ void TakeTail(TailReading& tail, FileFacts& facts) {
 std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, FileFacts& facts) {
   facts = FileFacts{};
   facts.path = path;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+  platform::FileStatus st;
+  if (platform::StatusOfPath(path, st) == 0 && !st.isRegular && !st.isDirectory) {
     facts.header.formProblem = "it is a pipe or device, which can be read only once";
     return std::nullopt;
   }
-  FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.fd() < 0) return OpenFailure(place, path, errno);
-  if (::fstat(file.fd(), &st) != 0) return OpenFailure(place, path, errno);
-  if (S_ISDIR(st.st_mode)) return OpenFailure(place, path, EISDIR);
-  if (!S_ISREG(st.st_mode)) {  // became a pipe since: leave it to the merge
+  FileHandle file(path);
+  if (file.fd() < 0) return OpenFailure(place, path, file.error());
+  if (int err = platform::StatusOf(file.fd(), st); err != 0) return OpenFailure(place, path, err);
+  if (st.isDirectory) return OpenFailure(place, path, EISDIR);
+  if (!st.isRegular) {  // became a pipe since: leave it to the merge
     facts.header.formProblem = "it is a pipe or device, which can be read only once";
     return std::nullopt;
   }
   facts.inspected = true;
-  facts.identity = FileIdentity{st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size), st.st_mtim};
+  facts.identity = FileIdentity::Of(st);
   {
     std::unique_ptr<char[]> sample(new char[kLineEndSample]);
     long n = ReadAt(file.fd(), sample.get(), kLineEndSample, 0);
@@ -342,8 +341,8 @@ std::optional<std::string> SameRun(const FileFacts& earlier, const FileFacts& la
   if (!earlier.inspected || !later.inspected) return std::nullopt;
   if (earlier.identity.SameFile(later.identity)) return "the same file under another name";
   if (earlier.identity.size != later.identity.size) return std::nullopt;
-  FileHandle a(::open(earlier.path.c_str(), O_RDONLY | O_CLOEXEC));
-  FileHandle b(::open(later.path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileHandle a(earlier.path);
+  FileHandle b(later.path);
   if (a.fd() < 0 || b.fd() < 0) return std::nullopt;
   std::unique_ptr<char[]> bufA(new char[kCompareChunk]), bufB(new char[kCompareChunk]);
   for (std::uint64_t at = 0;; at += kCompareChunk) {  // two portions differ early: line 2 or the data
@@ -519,12 +518,12 @@ std::uint64_t Inspection::BytesTotal() const {
 }
 
 std::optional<std::size_t> Inspection::InputAt(const std::string& outputPath) const {
-  struct stat st {};
-  const bool known = ::stat(outputPath.c_str(), &st) == 0;
+  platform::FileStatus st;
+  const bool known = platform::StatusOfPath(outputPath, st) == 0;
+  const FileIdentity output = FileIdentity::Of(st);
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (files[i].path == outputPath) return i;
-    if (known && files[i].inspected && files[i].identity.device == st.st_dev && files[i].identity.inode == st.st_ino)
-      return i;
+    if (known && files[i].inspected && files[i].identity.SameFile(output)) return i;
   }
   return std::nullopt;
 }

@@ -4,31 +4,33 @@
 // data; both front ends show what this finds, worded here once.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
-#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "failure.hpp"
 #include "itc_header.hpp"
+#include "platform.hpp"
 
 namespace tandemo {
 
 // Which file a path names, and how it was when inspected: the merge reads it
 // again and refuses a file that has changed meanwhile.
 struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
+  std::uint64_t device = 0;  // the device, or the volume's serial number
+  std::uint64_t index = 0;   // the inode, or the file index on that volume
   std::uint64_t size = 0;
-  struct timespec modified {};
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
 
-  bool SameFile(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
+  static FileIdentity Of(const platform::FileStatus& status) {
+    return FileIdentity{status.device, status.index, status.size, status.modifiedSeconds, status.modifiedNanoseconds};
+  }
+  bool SameFile(const FileIdentity& other) const { return device == other.device && index == other.index; }
   bool Unchanged(const FileIdentity& other) const {
-    return SameFile(other) && size == other.size && modified.tv_sec == other.modified.tv_sec &&
-           modified.tv_nsec == other.modified.tv_nsec;
+    return SameFile(other) && size == other.size && modifiedSeconds == other.modifiedSeconds &&
+           modifiedNanoseconds == other.modifiedNanoseconds;
   }
 };
 

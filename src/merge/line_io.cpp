@@ -1,12 +1,10 @@
 #include "line_io.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform.hpp"
 
 namespace tandemo {
 namespace {
@@ -16,19 +14,20 @@ constexpr std::size_t kQuickLine = 4096;  // far longer than an ITC data line
 }
 
 LineReader::~LineReader() {
-  if (owned_ && fd_ >= 0) ::close(fd_);
+  if (owned_ && fd_ >= 0) platform::CloseFile(fd_);
 }
 
 bool LineReader::Open(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error_ = errno;
+  int fd = -1;
+  if (int err = platform::OpenForReading(path, fd); err != 0) {
+    error_ = err;
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    error_ = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
+  platform::FileStatus st;
+  const int statusError = platform::StatusOf(fd, st);
+  if (statusError != 0 || st.isDirectory) {
+    error_ = st.isDirectory ? EISDIR : statusError;
+    platform::CloseFile(fd);
     return false;
   }
   Attach(fd);
@@ -68,7 +67,7 @@ bool LineReader::Fill() {
     capacity_ = bigger;
   }
   for (;;) {
-    ssize_t n = ::read(fd_, buf_.get() + end_, capacity_ - end_);
+    const long n = platform::ReadSome(fd_, buf_.get() + end_, capacity_ - end_);
     if (n > 0) {
       end_ += static_cast<std::size_t>(n);
       return true;
@@ -185,7 +184,7 @@ LineReader::Status LineReader::Next(std::string_view& line) {
 }
 
 bool LineReader::SeekTo(std::uint64_t offset) {
-  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+  if (!platform::SeekTo(fd_, offset)) {
     error_ = errno;
     return false;
   }
@@ -199,9 +198,9 @@ bool LineReader::SeekTo(std::uint64_t offset) {
 }
 
 std::uint64_t LineReader::Size() const {
-  struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return 0;
-  return static_cast<std::uint64_t>(st.st_size);
+  platform::FileStatus st;
+  if (fd_ < 0 || platform::StatusOf(fd_, st) != 0) return 0;
+  return st.size;
 }
 
 std::string_view LineReader::Buffered() {
@@ -248,7 +247,7 @@ void LineWriter::WriteLines(std::string_view bytes, long long lines) {
 void LineWriter::Send(const char* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size && error_ == 0) {
-    ssize_t n = ::write(fd_, data + done, size - done);
+    const long n = platform::WriteSome(fd_, data + done, size - done);
     if (n > 0) done += static_cast<std::size_t>(n);
     else if (n == 0) error_ = EIO;  // no progress: never spin
     else if (errno != EINTR) error_ = errno;

@@ -1,9 +1,5 @@
 #include "merge_run.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -33,7 +29,7 @@ struct InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) platform::CloseFile(fd);
   }
 
   std::optional<MergeError> Open(const FileFacts& facts, FilePlace where) {
@@ -41,26 +37,21 @@ struct InputFile {
     path = facts.path;
     inspected = facts.inspected;
     identity = facts.identity;
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return OpenFailure(place, path, errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return OpenFailure(place, path, errno);
-    if (S_ISDIR(st.st_mode)) return OpenFailure(place, path, EISDIR);
+    if (int err = platform::OpenForReading(path, fd); err != 0) return OpenFailure(place, path, err);
+    platform::FileStatus st;
+    if (int err = platform::StatusOf(fd, st); err != 0) return OpenFailure(place, path, err);
+    if (st.isDirectory) return OpenFailure(place, path, EISDIR);
     reader.Attach(fd);
-    if (inspected && !identity.Unchanged(IdentityOf(st))) return InputChangedFailure(place, path);
+    if (inspected && !identity.Unchanged(FileIdentity::Of(st))) return InputChangedFailure(place, path);
     return std::nullopt;
   }
 
   // Once read to its end: the file must still be as it was when inspected.
   std::optional<MergeError> CheckUnchanged() const {
     if (!inspected) return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !identity.Unchanged(IdentityOf(st))) return InputChangedFailure(place, path);
+    platform::FileStatus st;
+    if (platform::StatusOf(fd, st) != 0 || !identity.Unchanged(FileIdentity::Of(st))) return InputChangedFailure(place, path);
     return std::nullopt;
-  }
-
-  static FileIdentity IdentityOf(const struct stat& st) {
-    return FileIdentity{st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size), st.st_mtim};
   }
 };
 
@@ -206,7 +197,7 @@ MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection, Wr
     int err = writer.error();
     return fail(MergeError{err == ENOENT ? ErrorCode::PathNotFound : CodeForErrno(err),
                            FilePlace::Output(), 0,
-                           std::string("the result could not be written: ") + std::strerror(err)});
+                           std::string("the result could not be written: ") + platform::ErrorText(err)});
   }
   if (output) {
     if (auto err = output->Commit()) return fail(std::move(*err));

@@ -1,12 +1,16 @@
 // tandemo-merge as a script runs it: exit status, standard output and error, the
 // output file, and the folder it lives in.
 #include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -41,6 +45,108 @@ std::ostream& operator<<(std::ostream& os, const Result& r) {
   return os << (r.exited ? "exit " : "signal ") << r.status << "\nstdout: " << r.out << "\nstderr: " << r.err;
 }
 
+#ifdef _WIN32
+using Limit = unsigned long long;
+constexpr Limit kNoLimit = ~0ull;
+
+struct Launch {
+  HANDLE process = nullptr;
+  std::string outPath, errPath;
+};
+
+// The POSIX set-ups (another user, limits, a descriptor as standard output) have no
+// counterpart there; the tests that need them are skipped.
+struct Child {
+  bool unprivileged = false;
+  Limit fileSizeLimit = kNoLimit;
+  int stdoutFd = -1;
+  Limit addressSpaceLimit = kNoLimit;
+};
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+// One argument as the C runtime splits a command line: quoted, with the
+// backslashes before a quote doubled.
+std::wstring QuotedArgument(const std::wstring& argument) {
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
+}
+
+// tandemo-merge beside this test in the build folder.
+std::wstring MergeProgram() {
+  wchar_t self[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring folder(self, n);
+  folder.resize(folder.find_last_of(L"\\/") + 1);
+  return folder + Wide(TANDEMO_MERGE_RELATIVE_PATH);
+}
+
+HANDLE InheritableFile(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Starts tandemo-merge with its output streams in files.
+Launch Start(const TempDir& io, const std::vector<std::string>& args, const Child& = {}) {
+  Launch l{nullptr, io / "stdout", io / "stderr"};
+  const std::wstring program = MergeProgram();
+  std::wstring commandLine = QuotedArgument(program);
+  for (const std::string& a : args) commandLine += L" " + QuotedArgument(Wide(a));
+  HANDLE out = InheritableFile(l.outPath);
+  HANDLE err = InheritableFile(l.errPath);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION started{};
+  if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+      ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &started)) {
+    ::CloseHandle(started.hThread);
+    l.process = started.hProcess;
+  }
+  if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+  if (err != INVALID_HANDLE_VALUE) ::CloseHandle(err);
+  return l;
+}
+
+Result Finish(const Launch& l) {
+  Result r;
+  if (!l.process) return r;
+  DWORD code = 0;
+  if (::WaitForSingleObject(l.process, INFINITE) == WAIT_OBJECT_0 && ::GetExitCodeProcess(l.process, &code)) {
+    r.exited = true;
+    r.status = static_cast<int>(code);
+  }
+  ::CloseHandle(l.process);
+  r.out = tandemo::test::ReadFile(l.outPath).value_or("");
+  r.err = tandemo::test::ReadFile(l.errPath).value_or("");
+  return r;
+}
+#else
+using Limit = rlim_t;
+constexpr Limit kNoLimit = RLIM_INFINITY;
+
 struct Launch {
   pid_t pid = -1;
   std::string outPath, errPath;
@@ -49,9 +155,9 @@ struct Launch {
 // How the child that runs tandemo-merge is set up.
 struct Child {
   bool unprivileged = false;  // as user "nobody", so that permission bits count even for root
-  rlim_t fileSizeLimit = RLIM_INFINITY;  // as `ulimit -f` sets it
+  Limit fileSizeLimit = kNoLimit;  // as `ulimit -f` sets it
   int stdoutFd = -1;  // standard output to this descriptor instead of a file
-  rlim_t addressSpaceLimit = RLIM_INFINITY;  // as `ulimit -v` sets it
+  Limit addressSpaceLimit = kNoLimit;  // as `ulimit -v` sets it
 };
 
 // Starts tandemo-merge with its output streams in files (no core file, whatever the signal).
@@ -96,6 +202,8 @@ Result Finish(const Launch& l) {
   r.err = tandemo::test::ReadFile(l.errPath).value_or("");
   return r;
 }
+
+#endif
 
 Result RunMerge(const std::vector<std::string>& args, const Child& child = {}) {
   TempDir io;
@@ -258,7 +366,11 @@ TEST_P(CliFailureTest, ExitsWithOneAndLeavesTheOutput) {
     tandemo::test::WriteFile(first, c.first);
   }
   if (c.setup == Setup::FirstUnreadable) {
+#ifdef _WIN32
+    GTEST_SKIP() << "staged with POSIX permission bits as user nobody";
+#else
     ASSERT_EQ(::chmod(first.c_str(), 0), 0);
+#endif
   }
   if (c.setup != Setup::SecondMissing) tandemo::test::WriteFile(second, c.second);
   if (c.setup == Setup::OutputFolderMissing) output = dir / "missing/out.itc";
@@ -326,6 +438,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // An interrupted merge: the second file is a named pipe that the test feeds, so
 // the merge is known to be under way (its scratch file made) when the signal comes.
+#ifdef _WIN32
+TEST(CliInterruptTest, RemovesItsScratchFile) {
+  GTEST_SKIP() << "staged with a FIFO and POSIX signals sent by kill()";
+}
+TEST(CliAfterReplaceTest, ExitsWithZero) {
+  GTEST_SKIP() << "staged with a full pipe and POSIX signals sent by kill()";
+}
+#else
 class CliInterruptTest : public testing::TestWithParam<int> {};
 
 TEST_P(CliInterruptTest, RemovesItsScratchFile) {
@@ -397,7 +517,7 @@ TEST_P(CliAfterReplaceTest, ExitsWithZero) {
   ASSERT_EQ(errno, EAGAIN);
   ASSERT_EQ(::fcntl(fds[1], F_SETFL, 0), 0);  // the merge's writes block
 
-  Launch l = Start(io, {"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, Child{false, RLIM_INFINITY, fds[1]});
+  Launch l = Start(io, {"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, Child{false, kNoLimit, fds[1]});
   ::close(fds[1]);
   ASSERT_GT(l.pid, 0);
   const std::string merged = kFirst + Text({"@1,x", "3.00,6.0"});
@@ -414,7 +534,13 @@ TEST_P(CliAfterReplaceTest, ExitsWithZero) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliAfterReplaceTest, testing::Values(SIGTERM, SIGINT, SIGPIPE),
                          [](const testing::TestParamInfo<int>& p) { return std::string(sigabbrev_np(p.param)); });
+#endif
 
+#ifdef _WIN32
+TEST(CliHardeningTest, RefusesOrWritesAsItShould) {
+  GTEST_SKIP() << "staged with POSIX users, modes, links in sticky folders and limits";
+}
+#else
 // The ways an attacker or a careless user tried to make tandemo-merge write where
 // it should not, lose data or garble the terminal: each case stages its folder,
 // then checks the exit status, both output streams and what the folder holds after.
@@ -574,11 +700,15 @@ const HardeningCase kHardeningCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliHardeningTest, testing::ValuesIn(kHardeningCases),
                          [](const testing::TestParamInfo<HardeningCase>& p) { return p.param.name; });
+#endif
 
 // Out of memory is a failure like any other: its code and message, exit 1, nothing
 // left behind. The address space is limited to the least in which tandemo-merge
 // starts at all; lines of 1 MiB then need more than is left.
 TEST(CliOutOfMemoryTest, IsReportedAndLeavesNothing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "staged with an address-space limit (ulimit -v)";
+#else
   TempDir dir;
   std::string first = "$ITC\r\n@0\r\n";
   for (int i = 1; i <= 8; ++i) {
@@ -589,12 +719,12 @@ TEST(CliOutOfMemoryTest, IsReportedAndLeavesNothing) {
   tandemo::test::WriteFile(dir / "second.itc", kSecond);
   rlim_t least = 0;
   for (rlim_t mib = 4; mib <= 64 && least == 0; mib += 2) {
-    Result version = RunMerge({"--version"}, Child{false, RLIM_INFINITY, -1, mib << 20});
+    Result version = RunMerge({"--version"}, Child{false, kNoLimit, -1, mib << 20});
     if (version.exited && version.status == 0) least = mib << 20;
   }
   if (least == 0) GTEST_SKIP() << "tandemo-merge does not start within 64 MiB of address space (a sanitizer build?)";
   Result r = RunMerge({"--force", "-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"},
-                      Child{false, RLIM_INFINITY, -1, least});
+                      Child{false, kNoLimit, -1, least});
   if (r.exited && r.status == 0) GTEST_SKIP() << "the merge fit in the least address space tandemo-merge starts in";
   ASSERT_TRUE(r.exited) << r;
   EXPECT_EQ(r.status, 1) << r;
@@ -603,10 +733,14 @@ TEST(CliOutOfMemoryTest, IsReportedAndLeavesNothing) {
             "tandemo-merge: Out of memory (7): the merge needed more memory than the system gave it; nothing was "
             "written\n");
   EXPECT_EQ(tandemo::test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
+#endif
 }
 
 // The summary of the longest path names it whole, on one line.
 TEST(CliLongPathTest, SummaryNamesTheWholePath) {
+#ifdef _WIN32
+  GTEST_SKIP() << "staged with a 4095-character path; Windows paths past 260 characters are not yet supported";
+#else
   TempDir dir;
   tandemo::test::WriteFile(dir / "first.itc", kFirst);
   tandemo::test::WriteFile(dir / "second.itc", kSecond);
@@ -616,6 +750,7 @@ TEST(CliLongPathTest, SummaryNamesTheWholePath) {
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.out, "Wrote 6 lines to \"" + output + "\": 1 injection appended (numbered 1).\n");
   EXPECT_EQ(tandemo::test::ReadFile(output), kMergedPair);
+#endif
 }
 
 }  // namespace
@@ -762,6 +897,16 @@ TEST_P(CliGuardTest, RefusesAndTouchesNothing) {
   for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(FileState::Of(dir / names[i]), before[i]) << names[i];
 }
 
+// Another name for the same file: a symbolic link, or on Windows, where making one
+// needs a privilege, a hard link.
+void SameFileLink(const std::string& target, const std::string& link) {
+#ifdef _WIN32
+  std::filesystem::create_hard_link(target, link);
+#else
+  std::filesystem::create_symlink(target, link);
+#endif
+}
+
 const GuardCase kGuardCases[] = {
     {"InstrumentUnitDiffers",
      [](const std::string& d) -> std::vector<std::string> {
@@ -811,7 +956,7 @@ const GuardCase kGuardCases[] = {
     {"SameFileByLinkForced",
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
-       std::filesystem::create_symlink(d + "/a.itc", d + "/link.itc");
+       SameFileLink(d + "/a.itc", d + "/link.itc");
        return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/link.itc"};
      },
      1,
@@ -870,7 +1015,7 @@ const GuardCase kGuardCases[] = {
      [](const std::string& d) -> std::vector<std::string> {
        Write(d + "/a.itc", First());
        Write(d + "/b.itc", Second());
-       std::filesystem::create_symlink(d + "/b.itc", d + "/link.itc");
+       SameFileLink(d + "/b.itc", d + "/link.itc");
        return {"-o", d + "/link.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,

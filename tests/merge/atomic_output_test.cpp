@@ -4,12 +4,17 @@
 #include "merge/atomic_output.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <grp.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -45,6 +50,13 @@ std::string Merge(const TempDir& dir, const std::string& output) {
   return o.ok() ? std::string() : o.error->Message();
 }
 
+#ifdef _WIN32
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode;
+}
+#else
 mode_t ModeOf(const std::string& path) {
   struct stat st {};
   EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
@@ -56,6 +68,8 @@ std::string LinkText(const std::string& path) {
   ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
   return n < 0 ? std::string("(no link)") : std::string(buf, static_cast<std::size_t>(n));
 }
+
+#endif
 
 std::string DirOf(const std::string& path) { return path.substr(0, path.find_last_of('/')); }
 
@@ -132,6 +146,9 @@ TEST(AtomicOutputTest, OutputWithTheLongestNameIsWritten) {
 class PermissionBitsTest : public testing::TestWithParam<mode_t> {};
 
 TEST_P(PermissionBitsTest, ReplacedOutputKeepsItsMode) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX permission bits: a replaced file keeps its attributes and access list through ReplaceFileW";
+#else
   TempDir dir;
   WriteInputs(dir);
   test::WriteFile(dir / "out.itc", "old");
@@ -139,11 +156,15 @@ TEST_P(PermissionBitsTest, ReplacedOutputKeepsItsMode) {
   ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
   EXPECT_EQ(test::ReadFile(dir / "out.itc"), kMerged);
   EXPECT_EQ(ModeOf(dir / "out.itc") & 07777, GetParam());
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, PermissionBitsTest, testing::Values(0600, 0640, 0664, 0755, 0604));
 
 TEST(NewOutputTest, GetsTheUsualModeOfANewFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the umask has no meaning on Windows";
+#else
   for (mode_t mask : {mode_t{022}, mode_t{027}}) {
     TempDir dir;
     WriteInputs(dir);
@@ -153,6 +174,7 @@ TEST(NewOutputTest, GetsTheUsualModeOfANewFile) {
     ASSERT_EQ(error, "");
     EXPECT_EQ(ModeOf(dir / "out.itc") & 07777, 0666 & ~mask) << "umask " << std::oct << mask;
   }
+#endif
 }
 
 // A symbolic link at the output path stays a link; the file it leads to is replaced.
@@ -167,6 +189,9 @@ std::ostream& operator<<(std::ostream& os, const LinkCase& c) { return os << c.n
 class OutputLinkTest : public testing::TestWithParam<LinkCase> {};
 
 TEST_P(OutputLinkTest, LinkStaysAndItsTargetIsReplaced) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links are refused as outputs on Windows";
+#else
   const LinkCase& c = GetParam();
   TempDir dir;
   WriteInputs(dir);
@@ -189,6 +214,7 @@ TEST_P(OutputLinkTest, LinkStaysAndItsTargetIsReplaced) {
   EXPECT_EQ(test::ListDir(dir.path()), topBefore);
   std::vector<std::string> data = test::ListDir(dir / "data");
   EXPECT_EQ(data.size(), c.target == "data/new.itc" ? 2u : 1u);
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -202,6 +228,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<LinkCase>& p) { return p.param.name; });
 
 TEST(OutputLinkTest, LoopOfLinksIsRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links are refused as outputs on Windows";
+#else
   TempDir dir;
   WriteInputs(dir);
   ASSERT_EQ(::symlink("b", (dir / "a").c_str()), 0);
@@ -211,10 +240,12 @@ TEST(OutputLinkTest, LoopOfLinksIsRefused) {
                                        "\" is a loop of links: Too many levels of symbolic links");
   EXPECT_EQ(test::ListDir(dir.path()), before);
   EXPECT_EQ(LinkText(dir / "a"), "b");
+#endif
 }
 
 // Runs `body` as an unprivileged user, since the tests may run as root, whom no
 // permission bit stops; returns what the body wrote, or nothing when that is impossible.
+#ifndef _WIN32
 std::optional<std::string> AsUnprivilegedUser(const std::function<std::string()>& body) {
   if (::geteuid() != 0) return body();
   int fds[2];
@@ -239,10 +270,26 @@ std::optional<std::string> AsUnprivilegedUser(const std::function<std::string()>
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
   return result;
 }
+#endif
 
 TEST(UnwritableOutputTest, ReadOnlyOutputFileIsRefusedAndKept) {
   TempDir dir;
   WriteInputs(dir);
+#ifdef _WIN32
+  // The read-only attribute is what says so on Windows: a replacement would ignore it.
+  namespace fs = std::filesystem;
+  test::WriteFile(dir / "out.itc", "protected\r\n");
+  test::SetOldMtime(dir / "out.itc");
+  fs::permissions(dir / "out.itc", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const FileState before = FileState::Of(dir / "out.itc");
+  const std::vector<std::string> listing = test::ListDir(dir.path());
+  EXPECT_EQ(Merge(dir, dir / "out.itc"), "Permission denied (70): output file: \"" + (dir / "out.itc") +
+                                             "\" may not be written: Permission denied");
+  EXPECT_EQ(FileState::Of(dir / "out.itc"), before);
+  EXPECT_EQ(test::ListDir(dir.path()), listing);
+  fs::permissions(dir / "out.itc", fs::perms::owner_write, fs::perm_options::add);
+#else
   ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);  // the folder itself may be written
   test::WriteFile(dir / "out.itc", "protected\r\n");
   ASSERT_EQ(::chmod((dir / "out.itc").c_str(), 0444), 0);
@@ -256,9 +303,35 @@ TEST(UnwritableOutputTest, ReadOnlyOutputFileIsRefusedAndKept) {
                         "\" may not be written: Permission denied");
   EXPECT_EQ(FileState::Of(dir / "out.itc"), before);
   EXPECT_EQ(test::ListDir(dir.path()), listing);
+#endif
+}
+
+// Another program that holds the output open without sharing it: Windows would
+// refuse the replacement at the very end; it is refused before anything is written.
+TEST(UnwritableOutputTest, OutputHeldOpenWithoutSharingIsRefusedAndKept) {
+#ifndef _WIN32
+  GTEST_SKIP() << "a file held open without sharing is a Windows situation";
+#else
+  TempDir dir;
+  WriteInputs(dir);
+  test::WriteFile(dir / "out.itc", "in use\r\n");
+  const FileState before = FileState::Of(dir / "out.itc");
+  HANDLE held = ::CreateFileA((dir / "out.itc").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Merge(dir, dir / "out.itc"),
+            "Path/File access error (75): output file: \"" + (dir / "out.itc") +
+                "\" is open in another program that does not let it be replaced; close it there and merge again");
+  ::CloseHandle(held);
+  EXPECT_EQ(FileState::Of(dir / "out.itc"), before);
+  EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+#endif
 }
 
 TEST(UnwritableOutputTest, FolderThatMayNotBeWrittenIsRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "staged with POSIX permission bits as user nobody";
+#else
   TempDir dir;
   WriteInputs(dir);
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);  // readable and searchable, not writable
@@ -267,11 +340,15 @@ TEST(UnwritableOutputTest, FolderThatMayNotBeWrittenIsRefused) {
   EXPECT_EQ(*error, "Permission denied (70): output file: cannot create a file in the folder \"" + dir.path() +
                         "\": Permission denied");
   EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
+#endif
 }
 
 // No other user may read a byte while the result is written, whatever the umask
 // and whatever the mode the replaced file will have.
 TEST(ScratchFileTest, IsPrivateWhileWrittenAndTakesTheFinalModeAtTheEnd) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX modes and the umask; a Windows scratch file takes its folder's access list";
+#else
   for (bool outputExists : {false, true}) {
     TempDir dir;
     if (outputExists) {
@@ -292,6 +369,7 @@ TEST(ScratchFileTest, IsPrivateWhileWrittenAndTakesTheFinalModeAtTheEnd) {
     // umask 0: a new file gets 0666.
     EXPECT_EQ(ModeOf(dir / "out.itc") & 07777, outputExists ? 0664u : 0666u);
   }
+#endif
 }
 
 // A merge killed by SIGKILL leaves its scratch file; its name says which process
@@ -299,6 +377,22 @@ TEST(ScratchFileTest, IsPrivateWhileWrittenAndTakesTheFinalModeAtTheEnd) {
 TEST(ScratchFileTest, LeftoversOfKilledMergesAreRemovedByTheNextMerge) {
   TempDir dir;
   WriteInputs(dir);
+#ifdef _WIN32
+  // Process ids are multiples of four there: 3 is no process.
+  const unsigned long gone = 3;
+  const std::string stale = ".out.itc.tandemo-" + std::to_string(gone) + "-abcd1234.tmp";
+  // A process that still runs (this one) and a file a live merge holds open (without
+  // sharing its removal) are left alone, as are names of other makes.
+  const std::string running = ".out.itc.tandemo-" + std::to_string(::GetCurrentProcessId()) + "-abcd1234.tmp";
+  const std::string locked = ".other.itc.tandemo-" + std::to_string(gone) + "-lock5678.tmp";
+  const std::string unrelated = ".out.itc.tandemo-" + std::to_string(gone) + "-short.tmp";
+  for (const std::string& name : {stale, running, locked, unrelated}) test::WriteFile(dir / name, "partial");
+  HANDLE held = ::CreateFileA((dir / locked).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
+  ::CloseHandle(held);
+#else
   pid_t gone = ::fork();
   if (gone == 0) ::_exit(0);
   ASSERT_GT(gone, 0);
@@ -316,6 +410,7 @@ TEST(ScratchFileTest, LeftoversOfKilledMergesAreRemovedByTheNextMerge) {
 
   ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
   ::close(lockFd);
+#endif
   std::vector<std::string> expected = {running, locked, unrelated, "first.itc", "out.itc", "second.itc"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(test::ListDir(dir.path()), expected);
@@ -324,6 +419,9 @@ TEST(ScratchFileTest, LeftoversOfKilledMergesAreRemovedByTheNextMerge) {
 // PATH_MAX (4096) counts the closing NUL, so 4095 characters is the longest path
 // the system opens; the scratch name beside it is longer still, and works from the folder's handle.
 TEST(LongPathTest, OutputPathOfTheLongestLengthIsWritten) {
+#ifdef _WIN32
+  GTEST_SKIP() << "staged with a 4095-character path; Windows paths past 260 characters are not yet supported";
+#else
   TempDir dir;
   WriteInputs(dir);
   std::string folder = dir.path();
@@ -338,12 +436,18 @@ TEST(LongPathTest, OutputPathOfTheLongestLengthIsWritten) {
   ASSERT_EQ(Merge(dir, output), "");
   EXPECT_EQ(test::ReadFile(output), kMerged);
   EXPECT_EQ(test::ListDir(folder).size(), 1u);
+#endif
 }
 
 // Runs as root only: the files and links must belong to other users.
+#ifndef _WIN32
 bool IsRoot() { return ::geteuid() == 0; }
+#endif
 
 TEST(OwnerTest, RootKeepsTheOwnerAndGroupOfAnotherUsersFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "owners and groups of POSIX files";
+#else
   if (!IsRoot()) GTEST_SKIP() << "giving a file to another user needs root";
   TempDir dir;
   WriteInputs(dir);
@@ -357,11 +461,15 @@ TEST(OwnerTest, RootKeepsTheOwnerAndGroupOfAnotherUsersFile) {
   EXPECT_EQ(st.st_gid, 65534u);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(test::ReadFile(dir / "out.itc"), kMerged);
+#endif
 }
 
 // A user allowed to write another user's file could replace it only with a file
 // of their own: refused, unless forced, and then the file is theirs.
 TEST(OwnerTest, AnotherUsersFileIsRefusedUnlessForced) {
+#ifdef _WIN32
+  GTEST_SKIP() << "owners and groups of POSIX files";
+#else
   if (!IsRoot()) GTEST_SKIP() << "a file of another user can be staged only as root (here: root's, replaced by nobody)";
   for (bool force : {false, true}) {
     TempDir dir;
@@ -396,9 +504,11 @@ TEST(OwnerTest, AnotherUsersFileIsRefusedUnlessForced) {
     }
     EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
   }
+#endif
 }
 
 // The raw value of an extended attribute, or "(none)".
+#ifndef _WIN32
 std::string Attribute(const std::string& path, const char* name) {
   std::string value(65536, '\0');
   ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
@@ -408,9 +518,13 @@ std::string Attribute(const std::string& path, const char* name) {
 }
 
 bool Shell(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+#endif
 
 // Staged with the tools of the Debian packages attr and acl; compared byte for byte.
 TEST(AttributeTest, AccessControlListAndUserAttributesAreKept) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX access lists and extended attributes";
+#else
   TempDir dir;
   WriteInputs(dir);
   const std::string out = dir / "out.itc";
@@ -433,10 +547,14 @@ TEST(AttributeTest, AccessControlListAndUserAttributesAreKept) {
   EXPECT_EQ(Attribute(out, "user.empty"), "");
   EXPECT_EQ(Attribute(out, "system.posix_acl_access"), acl);
   EXPECT_EQ(ModeOf(out) & 07777, mode);
+#endif
 }
 
 // A file without a list keeps none, even in a folder whose default list a new file inherits.
 TEST(AttributeTest, FileWithoutAListGetsNoneFromItsFolder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX access lists and extended attributes";
+#else
   TempDir dir;
   WriteInputs(dir);
   const std::string out = dir / "out.itc";
@@ -449,11 +567,15 @@ TEST(AttributeTest, FileWithoutAListGetsNoneFromItsFolder) {
   ASSERT_EQ(Merge(dir, out), "");
   EXPECT_EQ(Attribute(out, "system.posix_acl_access"), "(none)");
   EXPECT_EQ(ModeOf(out) & 07777, 0640u);
+#endif
 }
 
 // A new output gets what any new file gets in its folder, here by the folder's
 // default access list, though the scratch file was private while it was written.
 TEST(AttributeTest, NewFileGetsWhatTheFoldersDefaultListGives) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX access lists and extended attributes";
+#else
   TempDir dir;
   WriteInputs(dir);
   if (!Shell("setfacl -d -m u::rw,g::r,o::r,u:65534:rw,m::rwx '" + dir.path() + "'")) {
@@ -466,6 +588,7 @@ TEST(AttributeTest, NewFileGetsWhatTheFoldersDefaultListGives) {
   EXPECT_NE(Attribute(dir / "reference", "system.posix_acl_access"), "(none)");
   EXPECT_EQ(Attribute(dir / "out.itc", "system.posix_acl_access"), Attribute(dir / "reference", "system.posix_acl_access"));
   EXPECT_EQ(ModeOf(dir / "out.itc") & 07777, ModeOf(dir / "reference") & 07777);
+#endif
 }
 
 // A link at the output path is followed only where the system would follow it
@@ -474,8 +597,8 @@ TEST(AttributeTest, NewFileGetsWhatTheFoldersDefaultListGives) {
 struct SharedFolderCase {
   std::string name;
   mode_t folderMode;
-  uid_t folderOwner;
-  uid_t linkOwner;
+  unsigned folderOwner;  // user ids
+  unsigned linkOwner;
   bool followed;
 };
 std::ostream& operator<<(std::ostream& os, const SharedFolderCase& c) { return os << c.name; }
@@ -483,6 +606,9 @@ std::ostream& operator<<(std::ostream& os, const SharedFolderCase& c) { return o
 class SharedFolderLinkTest : public testing::TestWithParam<SharedFolderCase> {};
 
 TEST_P(SharedFolderLinkTest, FollowsOnlyWhereTheSystemWould) {
+#ifdef _WIN32
+  GTEST_SKIP() << "sticky folders and their link rule have no meaning on Windows";
+#else
   const SharedFolderCase& c = GetParam();
   if (!IsRoot()) GTEST_SKIP() << "a link of another user can be staged only as root";
   TempDir dir;
@@ -510,6 +636,7 @@ TEST_P(SharedFolderLinkTest, FollowsOnlyWhereTheSystemWould) {
                          "remove it or name another output");
     EXPECT_EQ(FileState::Of(dir / "notes.cfg"), before);
   }
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -3,7 +3,11 @@
 #include "merge/line_io.hpp"
 
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -247,7 +251,7 @@ TEST(LineReaderOpenTest, ReadFailureIsReportedNotTakenForTheEnd) {
 
 std::string WriteAll(const std::vector<std::string>& lines) {
   TempDir dir;
-  int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | test::kBinary, 0644);
   EXPECT_GE(fd, 0);
   LineWriter writer;
   writer.Attach(fd);

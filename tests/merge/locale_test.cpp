@@ -1,9 +1,11 @@
 // "." in everything read and written, whatever the process locale says: a desktop
 // program takes the user's locale, and a comma-decimal one must not change a byte.
+#ifndef _WIN32
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <locale>
+#include <stdexcept>
 #include <string>
 
 #include "merge/merge_run.hpp"
@@ -19,7 +22,9 @@
 #include "merge/number_text.hpp"
 #include "test_support.hpp"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 // glibc keeps the search path of a locale loaded through LOCPATH for the life of
 // the process; LeakSanitizer would otherwise report it against this test.
@@ -31,6 +36,21 @@ namespace {
 using test::TempDir;
 using test::Text;
 
+#ifdef _WIN32
+// The C runtime's name of the German locale, whose decimal separator is a comma.
+constexpr const char* kLocale = "German_Germany.1252";
+
+std::string MakeGermanLocale() {
+  if (std::setlocale(LC_ALL, kLocale) == nullptr) return std::string(kLocale) + " cannot be set here";
+  std::setlocale(LC_ALL, "C");
+  try {
+    std::locale german(kLocale);
+  } catch (const std::runtime_error&) {
+    return "the C++ library here knows no named locale but \"C\"";
+  }
+  return {};
+}
+#else
 constexpr const char* kLocale = "de_DE.UTF-8";
 
 // Runs a program and waits for it; its exit status, or -1 when it could not be started.
@@ -72,6 +92,7 @@ std::string MakeGermanLocale() {
   std::setlocale(LC_ALL, "C");
   return {};
 }
+#endif
 
 class CommaLocaleTest : public testing::Test {
  protected:

@@ -3,7 +3,11 @@
 #include "merge/rewrite.hpp"
 
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -38,7 +42,7 @@ Rewritten Rewrite(const std::string& second, RunState state, bool compensate) {
   Rewritten r;
   LineReader reader;
   EXPECT_TRUE(reader.Open(dir / "second.itc"));
-  int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | test::kBinary, 0644);
   EXPECT_GE(fd, 0);
   LineWriter writer;
   writer.Attach(fd);

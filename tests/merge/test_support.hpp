@@ -4,10 +4,16 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -24,6 +30,15 @@
 
 namespace tandemo::test {
 
+#ifdef _WIN32
+// Descriptors the tests open write bytes as they are, not text with CR LF.
+inline constexpr int kBinary = O_BINARY;
+inline int ProcessId() { return ::_getpid(); }
+#else
+inline constexpr int kBinary = 0;
+inline int ProcessId() { return static_cast<int>(::getpid()); }
+#endif
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
  public:
@@ -31,7 +46,7 @@ class TempDir {
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::filesystem::path p = std::filesystem::temp_directory_path() /
-                                ("tandemo-test-" + std::to_string(::getpid()) + "-" +
+                                ("tandemo-test-" + std::to_string(ProcessId()) + "-" +
                                  std::to_string(rd()));
       std::error_code ec;
       if (std::filesystem::create_directory(p, ec)) {
@@ -104,35 +119,61 @@ inline std::vector<std::string> ListDir(const std::string& dir) {
 struct FileState {
   bool exists = false;
   std::string bytes;
-  mode_t mode = 0;
-  struct timespec mtime {};
+  unsigned mode = 0;        // type and permission bits as the system gives them
+  long long mtimeSeconds = 0;
+  long long mtimeNanoseconds = 0;
 
   static FileState Of(const std::string& path) {
     FileState s;
+#ifdef _WIN32
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (ec || !fs::exists(status)) return s;
+    s.exists = true;
+    s.mode = static_cast<unsigned>(status.type()) << 16 | static_cast<unsigned>(status.permissions());
+    const auto since = fs::last_write_time(path, ec).time_since_epoch();
+    const long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
+    s.mtimeSeconds = ns / 1000000000;
+    s.mtimeNanoseconds = ns % 1000000000;
+    if (fs::is_regular_file(status)) s.bytes = ReadFile(path).value_or("");
+#else
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return s;
     s.exists = true;
     s.mode = st.st_mode;
-    s.mtime = st.st_mtim;
+    s.mtimeSeconds = st.st_mtim.tv_sec;
+    s.mtimeNanoseconds = st.st_mtim.tv_nsec;
     if (S_ISREG(st.st_mode)) s.bytes = ReadFile(path).value_or("");
+#endif
     return s;
   }
   bool operator==(const FileState& o) const {
-    return exists == o.exists && bytes == o.bytes && mode == o.mode &&
-           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+    return exists == o.exists && bytes == o.bytes && mode == o.mode && mtimeSeconds == o.mtimeSeconds &&
+           mtimeNanoseconds == o.mtimeNanoseconds;
   }
 };
 
 inline std::ostream& operator<<(std::ostream& os, const FileState& s) {
   if (!s.exists) return os << "(absent)";
-  return os << "mode " << std::oct << s.mode << std::dec << ", mtime " << s.mtime.tv_sec << "."
-            << s.mtime.tv_nsec << ", " << s.bytes.size() << " bytes";
+  return os << "mode " << std::oct << s.mode << std::dec << ", mtime " << s.mtimeSeconds << "."
+            << s.mtimeNanoseconds << ", " << s.bytes.size() << " bytes";
 }
 
 // Sets a modification time far in the past, so a rewrite of the file cannot keep it by chance.
 inline void SetOldMtime(const std::string& path) {
+#ifdef _WIN32
+  std::error_code ec;
+  // The C runtime sets no folder's time there; a folder's state is compared all the same.
+  if (std::filesystem::is_directory(path, ec)) return;
+  const std::chrono::sys_time<std::chrono::nanoseconds> old{std::chrono::seconds(978307200) +
+                                                            std::chrono::nanoseconds(123456700)};  // 2001-01-01
+  std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(old), ec);
+  ASSERT_FALSE(ec) << path;
+#else
   struct timespec times[2] = {{978307200, 123456789}, {978307200, 123456789}};  // 2001-01-01
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+#endif
 }
 
 // Turns the text of a file to the given line end (the text must use CR LF).

@@ -1,8 +1,6 @@
 #include "itcgen.hpp"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -11,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -262,10 +261,10 @@ TEST(ItcGen, ValidateRefusesSettingsThatMakeNoRawFile) {
 // A generated pair is one titration to the merge engine: the headers agree, and
 // compensation moves the appended data back onto the first portion's baseline.
 TEST(ItcGen, GeneratedPairMergesAsOneTitration) {
-  std::string dirTemplate = ::testing::TempDir() + "itcgen-XXXXXX";
-  ASSERT_NE(::mkdtemp(dirTemplate.data()), nullptr);
-  const std::filesystem::path dir = dirTemplate;
-  const std::string firstPath = dir / "portion1.itc", secondPath = dir / "portion2.itc";
+  const std::filesystem::path dir =
+      std::filesystem::path(::testing::TempDir()) / ("itcgen-" + std::to_string(std::random_device()()));
+  ASSERT_TRUE(std::filesystem::create_directory(dir));
+  const std::string firstPath = (dir / "portion1.itc").string(), secondPath = (dir / "portion2.itc").string();
   TitrationSettings settings;
   const Pair pair = Generate(settings);
   std::ofstream(firstPath, std::ios::binary) << pair.first;
@@ -283,7 +282,7 @@ TEST(ItcGen, GeneratedPairMergesAsOneTitration) {
   const double secondLastDP = Parse(pair.second, "\r\n").dps.back().back();
   for (bool compensate : {false, true}) {
     SCOPED_TRACE(compensate ? "compensated" : "plain");
-    const std::string out = dir / (compensate ? "comp.itc" : "plain.itc");
+    const std::string out = (dir / (compensate ? "comp.itc" : "plain.itc")).string();
     MergeOutcome outcome = RunMerge(firstPath, secondPath, out, compensate);
     ASSERT_TRUE(outcome.ok()) << outcome.error->Message();
     EXPECT_EQ(outcome.summary.InjectionsAppended(), settings.secondInjections);
