@@ -197,9 +197,9 @@ int FindLastInjection(int fd, LineReader& reader, std::uint64_t from, std::uint6
       if (chunk[at - 1] == '\r' || chunk[at - 1] == '\n') starts.push_back(chunkStart - 1 + at);
       ++at;
     }
-    for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
+    for (std::size_t k = starts.size(); k-- > 0;) {  // the latest line start first
       std::string_view line;
-      if (!reader.SeekTo(*it)) return reader.error();
+      if (!reader.SeekTo(starts[k])) return reader.error();
       LineReader::Status status = reader.Next(line);
       if (status == LineReader::Status::Error) return reader.error();
       if (status == LineReader::Status::Line && line.find(',') != std::string_view::npos) {

@@ -153,8 +153,10 @@ char* WriteQuickSignalText(char* out, double x) {
   if (!(std::fabs(fraction - 0.5) > 1e-4)) return nullptr;
   auto units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
   if (units == 0) {
-    std::memcpy(out, "0.0", 3);
-    return out + 3;
+    *out++ = '0';
+    *out++ = '.';
+    *out++ = '0';
+    return out;
   }
   if (x < 0) *out++ = '-';
   out = std::to_chars(out, out + 12, units / 1000000).ptr;  // below 10^4: at most 5 digits
