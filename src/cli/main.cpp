@@ -333,7 +333,7 @@ int Run(int argc, char** argv) {
 
   for (std::size_t j = 0; j < outcome.summary.joins.size(); ++j) {
     const tandemo::RewriteReport& join = outcome.summary.joins[j];
-    traced.SetJoin(j + 1, join.offsetTaken ? std::optional<float>(join.sngDPOffset) : std::nullopt,
+    traced.SetJoin(j + 1, join.offsetTaken ? std::optional<float>(join.dpOffset) : std::nullopt,
                               request.options.compensate && join.offsetTaken);
   }
   const tandemo::Trace trace = traced.Finish();

@@ -250,7 +250,7 @@ std::string Describe(const MergeSummary& summary) {
     for (const RewriteReport& r : summary.joins) {
       if (!r.offsetTaken) continue;
       offsets += offsets.empty() ? "" : ", ";
-      offsets += ShortestText(r.sngDPOffset);
+      offsets += ShortestText(r.dpOffset);
     }
     if (offsets.empty()) text += ", no data line to compensate";
     else text += (summary.joins.size() > 1 ? ", DP offsets " : ", DP offset ") + offsets;

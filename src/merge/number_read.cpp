@@ -15,7 +15,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // A decimal number taken apart; the parts hold digits only.
 struct DecimalParts {
   bool negative = false;
-  std::string_view intDigits;
+  std::string_view integerDigits;
   std::string_view fracDigits;
   bool expNegative = false;
   std::string_view expDigits;
@@ -35,9 +35,9 @@ long ClampedExponent(const DecimalParts& p) {
 
 // The decimal exponent of the first significant digit, or nothing for a zero.
 bool LeadingDigitExponent(const DecimalParts& p, long exponent, long& out) {
-  for (std::size_t k = 0; k < p.intDigits.size(); ++k) {
-    if (p.intDigits[k] != '0') {
-      out = static_cast<long>(p.intDigits.size() - k) - 1 + exponent;
+  for (std::size_t k = 0; k < p.integerDigits.size(); ++k) {
+    if (p.integerDigits[k] != '0') {
+      out = static_cast<long>(p.integerDigits.size() - k) - 1 + exponent;
       return true;
     }
   }
@@ -54,9 +54,9 @@ bool LeadingDigitExponent(const DecimalParts& p, long exponent, long& out) {
 double ToDouble(const DecimalParts& p) {
   long exponent = ClampedExponent(p);
   std::string canon;
-  canon.reserve(p.intDigits.size() + p.fracDigits.size() + 12);
+  canon.reserve(p.integerDigits.size() + p.fracDigits.size() + 12);
   if (p.negative) canon += '-';
-  if (p.intDigits.empty()) canon += '0'; else canon.append(p.intDigits);
+  if (p.integerDigits.empty()) canon += '0'; else canon.append(p.integerDigits);
   if (!p.fracDigits.empty()) { canon += '.'; canon.append(p.fracDigits); }
   canon += 'e';
   canon += std::to_string(exponent);
@@ -79,14 +79,14 @@ bool ReadMantissa(std::string_view v, std::size_t& i, DecimalParts& p) {
   if (i < v.size() && (v[i] == '+' || v[i] == '-')) { p.negative = v[i] == '-'; ++i; }
   std::size_t start = i;
   while (i < v.size() && IsDigit(v[i])) ++i;
-  p.intDigits = v.substr(start, i - start);
+  p.integerDigits = v.substr(start, i - start);
   if (i < v.size() && v[i] == '.') {
     ++i;
     start = i;
     while (i < v.size() && IsDigit(v[i])) ++i;
     p.fracDigits = v.substr(start, i - start);
   }
-  return !p.intDigits.empty() || !p.fracDigits.empty();
+  return !p.integerDigits.empty() || !p.fracDigits.empty();
 }
 
 bool IsSkipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }

@@ -448,7 +448,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     }
   }
   report.offsetTaken = offsetTaken;
-  report.sngDPOffset = dpOffset;
+  report.dpOffset = dpOffset;
   return std::nullopt;
 }
 

@@ -34,7 +34,7 @@ struct RewriteReport {
   std::int32_t lastNumber = 0;
   long long dataLinesAppended = 0;
   bool offsetTaken = false;
-  float sngDPOffset = 0.0f;
+  float dpOffset = 0.0f;
   std::optional<CutShortLine> cutShort;  // the file's last data line, left out
 };
 

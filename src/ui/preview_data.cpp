@@ -31,7 +31,7 @@ MergedLines TraceMergedLines(const PreviewInput& input, const std::stop_token& s
   }
   result.summary = std::move(outcome.summary);
   const RewriteReport& join = result.summary.joins.at(0);
-  builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.sngDPOffset) : std::nullopt,
+  builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.dpOffset) : std::nullopt,
                   input.compensate && join.offsetTaken);
   result.trace = builder.Finish();
   return result;

@@ -369,7 +369,7 @@ void CompareCompensated(const Run& plain, const Run& comp, std::size_t firstCoun
   CHECK(plain.lines.size() == comp.lines.size(), "compensation changed the number of lines");
   const double offset = comp.outcome.summary.joins.empty()
                             ? 0.0
-                            : static_cast<double>(comp.outcome.summary.joins[0].sngDPOffset);
+                            : static_cast<double>(comp.outcome.summary.joins[0].dpOffset);
   for (std::size_t i = 0; i < plain.lines.size(); ++i) {
     std::string_view a = plain.lines[i], b = comp.lines[i];
     if (i < firstCount || IsMarker(a)) {

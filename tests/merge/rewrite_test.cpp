@@ -85,7 +85,7 @@ TEST(RewriteTypicalJoinTest, CompensationOn) {
   ASSERT_FALSE(r.error) << r.error->Message();
   EXPECT_EQ(r.written, Text({"@11,5.0", "600.00,11.0,25.1", "602.00,10.98,25.1"}));
   // 10.92f - 10.52f, rounded to a float.
-  EXPECT_EQ(r.report.sngDPOffset, 0.3999996185302734375f);
+  EXPECT_EQ(r.report.dpOffset, 0.3999996185302734375f);
 }
 
 // Compensation: the offset is exact to the last bit, and each field
@@ -108,7 +108,7 @@ TEST_P(CompensationTest, SubtractsTheOffsetFromFieldOne) {
   RunState state = Whole(1, 1, 5, static_cast<float>(std::stod(c.lastDP)));
   Rewritten r = Rewrite(Text({"@0", "1.0," + c.refDP, "@1,x", "9.0," + c.field + ",25.1"}), state, true);
   ASSERT_FALSE(r.error) << r.error->Message();
-  EXPECT_EQ(static_cast<double>(r.report.sngDPOffset), c.offset);
+  EXPECT_EQ(static_cast<double>(r.report.dpOffset), c.offset);
   EXPECT_EQ(r.written, Text({"@1,x", "6.00," + c.written + ",25.1"}));
 }
 

@@ -152,7 +152,7 @@ TEST_P(SampleTest, TwoPortionsRebuildTheOriginal) {
   MergeOutcome on = RunMerge(dir / "first.itc", dir / "second.itc", dir / "on.itc", true);
   ASSERT_TRUE(on.ok()) << on.error->Message();
   ASSERT_EQ(on.summary.joins.size(), 1u);
-  EXPECT_NEAR(on.summary.joins[0].sngDPOffset, kDrift, 1e-5);
+  EXPECT_NEAR(on.summary.joins[0].dpOffset, kDrift, 1e-5);
   const std::vector<std::string> merged = SplitLines(test::ReadFile(dir / "on.itc").value_or(""));
   ASSERT_EQ(merged.size(), lines.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -50,8 +50,8 @@ class MergedTitration : public testing::Test {
     const std::vector<std::string> merged = LinesOf(dir_ / "merged.itc");
     for (std::size_t i = 0; i < merged.size(); ++i) builder.Put(merged[i], i < firstLines ? 0 : 1);
     const RewriteReport& join = outcome.summary.joins.at(0);
-    builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.sngDPOffset) : std::nullopt, compensate);
-    return Merged{builder.Finish(), join.sngDPOffset};
+    builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.dpOffset) : std::nullopt, compensate);
+    return Merged{builder.Finish(), join.dpOffset};
   }
 
   itcgen::TitrationSettings settings_;  // 10 + 8 injections, 5 s step, 0.35 µcal/s reload offset

@@ -38,7 +38,7 @@ Trace TraceOfMergedFile(const PreviewInput& input, const std::string& output) {
   if (merged.Open(output))
     while (merged.Next(line) == tandemo::LineReader::Status::Line) builder.Put(line, index++ < firstLines ? 0 : 1);
   const tandemo::RewriteReport& join = outcome.summary.joins.at(0);
-  builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.sngDPOffset) : std::nullopt, input.compensate);
+  builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.dpOffset) : std::nullopt, input.compensate);
   return builder.Finish();
 }
 

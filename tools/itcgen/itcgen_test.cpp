@@ -292,7 +292,7 @@ TEST(ItcGen, GeneratedPairMergesAsOneTitration) {
     ASSERT_EQ(p.markers.size(), static_cast<std::size_t>(1 + settings.firstInjections + settings.secondInjections));
     const double mergedLast = p.dps.back().back();
     if (compensate) {
-      const float offset = outcome.summary.joins.at(0).sngDPOffset;
+      const float offset = outcome.summary.joins.at(0).dpOffset;
       EXPECT_GT(offset, 0.3f);  // the reload offset is visible ...
       EXPECT_NEAR(mergedLast, secondLastDP - offset, 1e-5);
       EXPECT_NEAR(mergedLast, firstLastDP, 0.05);  // ... and compensated away
