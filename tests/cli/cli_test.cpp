@@ -1210,6 +1210,9 @@ TEST_P(CliTablesRefusalTest, WritesNothingAtAll) {
                                                     : c.second);
   ASSERT_TRUE(std::filesystem::create_directory(dir / "tables"));
   if (c.readOnlyFolder) {
+#ifdef _WIN32
+    GTEST_SKIP() << "staged with permission bits of a folder and a second user, which Windows does not have";
+#endif
     ASSERT_EQ(::chmod((dir / "tables").c_str(), 0555), 0);
     // The runner can write the output's folder: it is the tables' folder that is refused.
     ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);

@@ -322,7 +322,7 @@ TEST(LineReaderBufferTest, BlocksTakenFromTheBufferAndLinesBetween) {
 // Blocks of whole lines and single lines, some longer than the 1 MiB buffer, stay in order.
 TEST(LineWriterTest, BlocksAndLongLinesInOrder) {
   TempDir dir;
-  int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | test::kBinary, 0644);
   ASSERT_GE(fd, 0);
   LineWriter writer;
   writer.Attach(fd);
