@@ -14,17 +14,26 @@ std::string IntegerText(std::int32_t n) {
 
 namespace {
 
-// Writes digits laid out as `intLen` integer digits and six decimals, dropping
+// An infinity or NaN written as to_chars writes it; false for a finite value.
+bool AppendIfNotFinite(std::string& out, double x) {
+  if (std::isfinite(x)) return false;
+  char buf[32];
+  auto r = std::to_chars(buf, buf + sizeof buf, x);
+  out.append(buf, r.ptr);
+  return true;
+}
+
+// Writes digits laid out as `integerDigits` integer digits and six decimals, dropping
 // trailing zeros of the decimals but keeping one; no sign on a zero.
-void AppendRounded(std::string& out, bool negative, const char* plain, int intLen) {
+void AppendRounded(std::string& out, bool negative, const char* plain, int integerDigits) {
   int keep = 6;
-  while (keep > 1 && plain[intLen + keep - 1] == '0') --keep;
+  while (keep > 1 && plain[integerDigits + keep - 1] == '0') --keep;
   bool zero = true;
-  for (int k = 0; k < intLen + keep; ++k) zero = zero && plain[k] == '0';
+  for (int k = 0; k < integerDigits + keep; ++k) zero = zero && plain[k] == '0';
   if (negative && !zero) out += '-';
-  out.append(plain, static_cast<std::size_t>(intLen));
+  out.append(plain, static_cast<std::size_t>(integerDigits));
   out += '.';
-  out.append(plain + intLen, static_cast<std::size_t>(keep));
+  out.append(plain + integerDigits, static_cast<std::size_t>(keep));
 }
 
 }  // namespace
@@ -186,52 +195,42 @@ void AppendSignalText(std::string& out, double x) {
 namespace detail {
 
 void AppendSignalTextExact(std::string& out, double x) {
-  if (!std::isfinite(x)) {  // not reached by the merge, which refuses such values first
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, x);
-    out.append(buf, r.ptr);
-    return;
-  }
+  if (AppendIfNotFinite(out, x)) return;  // not reached by the merge, which refuses such values first
   const Significant15 fifteen = FifteenDigits(x);
   const bool negative = fifteen.negative;
   const char* digits = fifteen.digits;
   const int nd = fifteen.count;
   const int exp10 = fifteen.exp10;
 
-  // The number as plain digits with the point after `intLen` of them, at least
+  // The number as plain digits with the point after `integerDigits` of them, at least
   // seven decimals: room for 309 integer digits of the largest double.
   char plain[400];
   int len = 0;
-  const int intLen = exp10 >= 0 ? exp10 + 1 : 1;
+  const int integerDigits = exp10 >= 0 ? exp10 + 1 : 1;
   if (exp10 >= 0) {
-    for (int k = 0; k < intLen; ++k) plain[len++] = k < nd ? digits[k] : '0';
-    for (int k = intLen; k < nd; ++k) plain[len++] = digits[k];
+    for (int k = 0; k < integerDigits; ++k) plain[len++] = k < nd ? digits[k] : '0';
+    for (int k = integerDigits; k < nd; ++k) plain[len++] = digits[k];
   } else {
     plain[len++] = '0';
     for (int k = 1; k < -exp10; ++k) plain[len++] = '0';
     for (int k = 0; k < nd; ++k) plain[len++] = digits[k];
   }
-  while (len < intLen + 7) plain[len++] = '0';
+  while (len < integerDigits + 7) plain[len++] = '0';
 
   // Six decimals, half away from zero: a 5 in the seventh rounds the magnitude up.
-  const int last = intLen + 5;
+  const int last = integerDigits + 5;
   if (plain[last + 1] >= '5' && RoundUp(plain, last + 1)) {  // 999.9999996 -> 1000.0
     std::memmove(plain + 1, plain, static_cast<std::size_t>(last + 1));
     plain[0] = '1';
-    return AppendRounded(out, negative, plain, intLen + 1);
+    return AppendRounded(out, negative, plain, integerDigits + 1);
   }
-  AppendRounded(out, negative, plain, intLen);
+  AppendRounded(out, negative, plain, integerDigits);
 }
 
 }  // namespace detail
 
 void AppendStartTimeText(std::string& out, double seconds) {
-  if (!std::isfinite(seconds)) {  // not reached by the merge, which leaves such fields alone
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, seconds);
-    out.append(buf, r.ptr);
-    return;
-  }
+  if (AppendIfNotFinite(out, seconds)) return;  // not reached by the merge, which leaves such fields alone
   const Significant15 fifteen = FifteenDigits(seconds);
   int count = fifteen.count;
   while (count > 0 && fifteen.digits[count - 1] == '0') --count;
