@@ -11,6 +11,9 @@ namespace {
 constexpr std::size_t kChunk = 1 << 18;  // 256 KiB: large reads, small footprint
 constexpr std::size_t kWriteChunk = 1 << 20;  // 1 MiB: few large writes
 constexpr std::size_t kQuickLine = 4096;  // far longer than an ITC data line
+// Written bytes are sent on to disk in stretches of this size while the merge
+// goes on, so that the flush at the end has little left to wait for.
+constexpr std::uint64_t kWritebackStride = std::uint64_t{8} << 20;
 }
 
 LineReader::~LineReader() {
@@ -215,6 +218,7 @@ void LineWriter::Attach(int fd) {
   buf_.reset(new char[kWriteChunk]);
   capacity_ = kWriteChunk;
   used_ = 0;
+  sent_ = writebackFrom_ = 0;
 }
 
 void LineWriter::WriteLong(std::string_view text) {
@@ -248,9 +252,18 @@ void LineWriter::Send(const char* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size && error_ == 0) {
     const long n = platform::WriteSome(fd_, data + done, size - done);
-    if (n > 0) done += static_cast<std::size_t>(n);
-    else if (n == 0) error_ = EIO;  // no progress: never spin
-    else if (errno != EINTR) error_ = errno;
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      sent_ += static_cast<std::uint64_t>(n);
+      if (sent_ - writebackFrom_ >= kWritebackStride) {
+        platform::StartWriteback(fd_, writebackFrom_, sent_ - writebackFrom_);
+        writebackFrom_ = sent_;
+      }
+    } else if (n == 0) {
+      error_ = EIO;  // no progress: never spin
+    } else if (errno != EINTR) {
+      error_ = errno;
+    }
   }
 }
 

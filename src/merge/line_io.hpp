@@ -147,6 +147,8 @@ class LineWriter {
   std::unique_ptr<char[]> buf_;
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;
+  std::uint64_t sent_ = 0;           // bytes written since Attach
+  std::uint64_t writebackFrom_ = 0;  // the first of them not yet sent on to disk
 };
 
 }  // namespace tandemo

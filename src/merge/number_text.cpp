@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace tandemo {
 
@@ -36,40 +37,50 @@ void AppendRounded(std::string& out, bool negative, const char* plain, int integ
   out.append(plain + integerDigits, static_cast<std::size_t>(keep));
 }
 
-}  // namespace
-
-char* WriteTimeStampText(char* out, std::int64_t hundredths) {
-  // The magnitude as unsigned, so that the lowest value needs no special case;
-  // written backwards two digits at a time, then moved to the front.
-  const bool negative = hundredths < 0;
-  std::uint64_t magnitude = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths)
-                                     : static_cast<std::uint64_t>(hundredths);
+// Two decimal digits of `two` (below 100) at `out`.
+void WritePair(char* out, unsigned two) {
   static constexpr char kPairs[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  char buf[kTimeStampChars];
-  char* p = buf + sizeof buf;
-  auto pair = [&](std::uint64_t two) {
+  std::memcpy(out, kPairs + 2 * two, 2);
+}
+
+// The decimal digits of `n` at `out`, without leading zeros ("0" for 0); one past
+// the last. Counted first and written in place two at a time: a number of the size
+// a time stamp or DP holds takes a few 32-bit steps.
+char* WriteDigits(char* out, std::uint64_t n) {
+  if (n > std::numeric_limits<std::uint32_t>::max()) return std::to_chars(out, out + 20, n).ptr;
+  auto small = static_cast<std::uint32_t>(n);
+  int count = 1;
+  for (std::uint32_t reach = 10; count < 10 && small >= reach; reach *= 10) ++count;
+  char* p = out + count;
+  while (small >= 100) {
     p -= 2;
-    std::memcpy(p, kPairs + 2 * two, 2);
-  };
-  pair(magnitude % 100);
-  *--p = '.';
-  magnitude /= 100;
-  while (magnitude >= 100) {
-    pair(magnitude % 100);
-    magnitude /= 100;
+    WritePair(p, small % 100);
+    small /= 100;
   }
-  if (magnitude >= 10) {
-    pair(magnitude);
-  } else if (magnitude > 0) {
-    *--p = static_cast<char>('0' + magnitude);
+  if (small >= 10) {
+    WritePair(p - 2, small);
+  } else {
+    p[-1] = static_cast<char>('0' + small);
   }
-  if (negative) *--p = '-';
-  const auto size = static_cast<std::size_t>(buf + sizeof buf - p);
-  std::memcpy(out, p, size);
-  return out + size;
+  return out + count;
+}
+
+}  // namespace
+
+char* WriteTimeStampText(char* out, std::int64_t hundredths) {
+  // The magnitude as unsigned, so that the lowest value needs no special case.
+  const bool negative = hundredths < 0;
+  const std::uint64_t magnitude = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths)
+                                           : static_cast<std::uint64_t>(hundredths);
+  if (negative) *out++ = '-';
+  const std::uint64_t seconds = magnitude / 100;
+  if (seconds > 0) out = WriteDigits(out, seconds);  // no "0" before the point
+  *out++ = '.';
+  WritePair(out, static_cast<unsigned>(magnitude % 100));
+  return out + 2;
 }
 
 void AppendTimeStampText(std::string& out, std::int64_t hundredths) {
@@ -157,10 +168,11 @@ char* WriteQuickSignalText(char* out, double x) {
   const double magnitude = std::fabs(x);
   if (!(magnitude < 1e4)) return nullptr;
   const double scaled = magnitude * 1e6;
-  const double whole = std::floor(scaled);
-  const double fraction = scaled - whole;
+  // Below 10^10: the conversion truncates, which for a magnitude is the floor.
+  const auto whole = static_cast<std::uint64_t>(scaled);
+  const double fraction = scaled - static_cast<double>(whole);
   if (!(std::fabs(fraction - 0.5) > 1e-4)) return nullptr;
-  auto units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  const std::uint64_t units = whole + (fraction > 0.5 ? 1 : 0);
   if (units == 0) {
     *out++ = '0';
     *out++ = '.';
@@ -168,18 +180,15 @@ char* WriteQuickSignalText(char* out, double x) {
     return out;
   }
   if (x < 0) *out++ = '-';
-  out = std::to_chars(out, out + 12, units / 1000000).ptr;  // below 10^4: at most 5 digits
+  out = WriteDigits(out, units / 1000000);  // below 10^4, or 10^4 itself after rounding up
   *out++ = '.';
-  std::uint64_t decimals = units % 1000000;
+  // Six decimals two at a time, then trailing zeros dropped but one kept.
+  const auto decimals = static_cast<unsigned>(units % 1000000);
+  WritePair(out, decimals / 10000);
+  WritePair(out + 2, decimals / 100 % 100);
+  WritePair(out + 4, decimals % 100);
   int keep = 6;
-  while (keep > 1 && decimals % 10 == 0) {
-    decimals /= 10;
-    --keep;
-  }
-  for (int k = keep - 1; k >= 0; --k) {
-    out[k] = static_cast<char>('0' + decimals % 10);
-    decimals /= 10;
-  }
+  while (keep > 1 && out[keep - 1] == '0') --keep;
   return out + keep;
 }
 

@@ -19,7 +19,7 @@ void AppendTimeStampText(std::string& out, std::int64_t hundredths);
 std::string SecondsText(std::int64_t hundredths);
 // The same characters written at `out`, which has room for kTimeStampChars; returns
 // one past the last. For the hot path, which builds each line in place.
-inline constexpr std::size_t kTimeStampChars = 24;
+inline constexpr std::size_t kTimeStampChars = 32;
 char* WriteTimeStampText(char* out, std::int64_t hundredths);
 
 // A marker line's start time as the instruments write it: up to 15 significant

@@ -247,6 +247,16 @@ bool SeekTo(int fd, std::uint64_t offset) { return ::lseek(fd, static_cast<off_t
 
 long WriteSome(int fd, const char* from, std::size_t size) { return static_cast<long>(::write(fd, from, size)); }
 
+void StartWriteback([[maybe_unused]] int fd, [[maybe_unused]] std::uint64_t offset,
+                    [[maybe_unused]] std::uint64_t size) noexcept {
+#ifdef __linux__
+  // Only a hint: on a pipe or a file system without it, the flush does all the work.
+  const int saved = errno;
+  ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+  errno = saved;
+#endif
+}
+
 int CloseFile(int fd) { return ::close(fd) == 0 ? 0 : errno; }
 
 std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(::getpid()); }

@@ -1,5 +1,7 @@
 #include "rewrite.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -74,6 +76,13 @@ std::string LineAt(LineReader& reader, std::uint64_t offset, const std::string& 
   return std::string(line);
 }
 
+// Lines a run may take: longer ones, rare in ITC data, go one by one.
+constexpr std::size_t kRunLineBytes = 4096;
+// After a try that found no run, lines read one by one before the next try.
+constexpr int kLinesBeforeRetry = 64;
+// Room an appended line needs beyond what follows its time field in the file.
+constexpr std::size_t kAppendedExtra = kTimeStampChars + 1 + kQuickSignalChars;
+
 }  // namespace
 
 namespace detail {
@@ -89,36 +98,54 @@ std::optional<double> QuickDecimal(std::string_view field) {
   const char* const end = at + field.size();
   const bool negative = at != end && *at == '-';
   if (negative) ++at;
-  auto isDigit = [](char c) { return static_cast<unsigned char>(c - '0') < 10; };
-  // Leading zeros are no significant digits; trailing ones are.
-  const char* zeros = at;
-  while (at != end && *at == '0') ++at;
-  bool any = at != zeros;
   std::uint64_t mantissa = 0;  // wraps only past 19 digits, which are refused below
-  const char* whole = at;
-  while (at != end && isDigit(*at)) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*at++ - '0');
-  std::ptrdiff_t digits = at - whole;
-  std::ptrdiff_t decimals = 0;
-  if (at != end && *at == '.') {
-    ++at;
-    if (mantissa == 0) {  // zeros after the point before the first other digit
-      zeros = at;
-      while (at != end && *at == '0') ++at;
-      decimals = at - zeros;
-      any = any || decimals > 0;
+  int significant = 0;         // digits from the first non-zero one on
+  int decimals = 0;
+  bool point = false;
+  bool any = false;
+  for (; at != end; ++at) {
+    const unsigned digit = static_cast<unsigned char>(*at) - unsigned{'0'};
+    if (digit < 10) {
+      any = true;
+      mantissa = mantissa * 10 + digit;
+      significant += mantissa != 0 ? 1 : 0;
+      decimals += point ? 1 : 0;
+    } else if (*at == '.' && !point) {
+      point = true;
+    } else {
+      return std::nullopt;
     }
-    const char* fraction = at;
-    while (at != end && isDigit(*at)) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*at++ - '0');
-    digits += at - fraction;
-    decimals += at - fraction;
   }
-  any = any || digits > 0;
-  if (at != end || !any || digits > 15 || decimals > 22) return std::nullopt;
+  if (!any || significant > 15 || decimals > 22) return std::nullopt;
   const double value = static_cast<double>(mantissa) / kPowers[decimals];
   return negative ? -value : value;
 }
 
 }  // namespace detail
+
+namespace {
+
+// An appended data line written at `out`, which has room for kAppendedExtra bytes
+// more than `rest`: the time stamp, a comma, then `rest` (what follows the file's
+// own time field and its comma) with its DP field shifted by `dpOffset` when
+// compensating. nullptr when the DP field needs the longer way (or is no number).
+char* WriteAppendedLine(char* out, std::int64_t time, std::string_view rest, bool compensate,
+                        float dpOffset) {
+  char* at = WriteTimeStampText(out, time);
+  *at++ = ',';
+  if (compensate) {
+    const std::size_t comma2 = rest.find(',');
+    std::optional<double> dp = detail::QuickDecimal(rest.substr(0, comma2));
+    if (!dp) return nullptr;
+    at = WriteQuickSignalText(at, *dp - static_cast<double>(dpOffset));
+    if (at == nullptr) return nullptr;
+    rest = comma2 == std::string_view::npos ? std::string_view{} : rest.substr(comma2);
+  }
+  if (!rest.empty()) std::memcpy(at, rest.data(), rest.size());
+  return at + rest.size();
+}
+
+}  // namespace
 
 std::optional<MergeError> TakeStatistics(const TrackedOutput& out, RunState& state) {
   const DataTail& tail = out.tail();
@@ -286,9 +313,89 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     return std::nullopt;
   };
 
+  // Most lines of an injection are data lines ending in CR LF: a run of them is
+  // rebuilt from the read buffer straight into the output. A line goes this way
+  // only when a non-empty line follows it, so it is never the file's last (which
+  // may be cut short); a line the run cannot take goes the line-by-line way.
+  struct RunLine {
+    std::string_view ownTime;  // the file's own time field
+    std::string_view rest;     // what follows it and its comma
+    std::int64_t time = 0;
+    long long line = 0;
+  };
+  auto appendRun = [&]() -> long long {
+    const std::string_view bytes = later.Buffered();
+    const char* const begin = bytes.data();
+    const char* const end = begin + bytes.size();
+    auto lineFeedFrom = [end](const char* from) -> const char* {
+      if (from >= end) return nullptr;
+      const std::size_t reach = std::min(static_cast<std::size_t>(end - from), kRunLineBytes);
+      return static_cast<const char*>(std::memchr(from, '\n', reach));
+    };
+    const long long lineBefore = later.LineNumber();
+    std::array<RunLine, 3> recent;  // the latest lines taken, for the tail
+    long long taken = 0;
+    std::int64_t time = state.timeHundredths;
+    const char* at = begin;
+    const char* lineFeed = lineFeedFrom(at);
+    while (lineFeed != nullptr) {
+      const char* cr = lineFeed - 1;
+      if (cr <= at || *cr != '\r' || *at == '@') break;
+      const auto size = static_cast<std::size_t>(cr - at);
+      if (std::memchr(at, '\r', size) != nullptr) break;
+      const std::string_view text(at, size);
+      const std::size_t comma = text.find(',');
+      if (comma == std::string_view::npos) break;
+      const char* following = lineFeed + 1;
+      const char* followingFeed = lineFeedFrom(following);
+      if (followingFeed == nullptr || *following == '\r' || *following == '\n') break;
+      const std::int64_t lineTime = time + state.stepHundredths;
+      if (lineTime < kLowestTime || lineTime > kHighestTime) break;
+      const std::string_view rest = text.substr(comma + 1);
+      char* into = out.ReserveLine(rest.size() + kAppendedExtra);
+      char* written = WriteAppendedLine(into, lineTime, rest, compensate, dpOffset);
+      if (written == nullptr) break;
+      const long long lineNo = lineBefore + taken + 1;
+      out.CommitLine(into, static_cast<std::size_t>(written - into), SourcePlace{place, lineNo});
+      recent[static_cast<std::size_t>(taken % 3)] = RunLine{text.substr(0, comma), rest, lineTime, lineNo};
+      time = lineTime;
+      ++taken;
+      lastDataStart = later.Offset() + static_cast<std::uint64_t>(at - begin);
+      at = following;
+      lineFeed = followingFeed;
+    }
+    if (taken == 0) return 0;
+    // The tail learns of the latest lines taken, built once more as they were written.
+    for (long long k = std::max<long long>(0, taken - 3); k < taken; ++k) {
+      const RunLine& recentLine = recent[static_cast<std::size_t>(k % 3)];
+      char text[kRunLineBytes + kAppendedExtra];
+      char* written = WriteAppendedLine(text, recentLine.time, recentLine.rest, compensate, dpOffset);
+      out.AddWrittenDataLine(std::string_view(text, static_cast<std::size_t>(written - text)),
+                             SourcePlace{place, recentLine.line});
+    }
+    const RunLine& latest = recent[static_cast<std::size_t>((taken - 1) % 3)];
+    CopyInto(ownTimeBefore, latest.ownTime);
+    haveOwnTimeBefore = true;
+    state.timeHundredths = time;
+    report.dataLinesAppended += taken;
+    appendedInARow += taken;
+    heldIsLast = false;
+    later.Skip(static_cast<std::size_t>(at - begin), taken);
+    return taken;
+  };
+
   std::string_view read;
+  int linesBeforeRun = 0;
 
   for (;;) {
+    if (inDataSection && offsetTaken && !marker.held && !suspect.held && linesBeforeRun == 0) {
+      if (appendRun() > 0) {
+        if (progress.Stop(later.Offset())) return MergeProgress::Cancelled();
+      } else {
+        linesBeforeRun = kLinesBeforeRetry;
+      }
+    }
+    if (linesBeforeRun > 0) --linesBeforeRun;
     lineStart = later.Offset();
     LineReader::Status status = later.Next(read);
     if (status == LineReader::Status::End) break;

@@ -52,6 +52,18 @@ class TrackedOutput {
     markers_ += markerLines;
     if (observer_ != nullptr) TellObserver(bytes, firstLine);
   }
+  // Room for a data line built in place that is known not to be its file's last
+  // (a non-empty line follows it): it is written at once, never held, and reaches
+  // the tail only through AddWrittenDataLine, like the lines of PutLines.
+  char* ReserveLine(std::size_t size) {
+    WriteHeld();
+    return writer_.Reserve(size);
+  }
+  // Writes the `size` bytes built at what ReserveLine returned as one line.
+  void CommitLine(const char* line, std::size_t size, SourcePlace from) {
+    if (observer_ != nullptr) observer_->Written(std::string_view(line, size), from);
+    writer_.Commit(size);
+  }
   void AddWrittenDataLine(std::string_view line, SourcePlace from) { tail_.Add(line, from.line, from.file); }
 
   // The file being copied has ended. A data line still held is its last one: when
