@@ -467,6 +467,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   CheckEntries(names, "comp");
 
+  // lf: the same files with LF line ends merge the same. Data lines ending in CR
+  // LF are taken in runs, LF-ended ones one by one, so this compares the two ways.
+  // Only where the change keeps every file's lines and keeps the files apart.
+  std::vector<std::string> lfContents;
+  for (std::string_view content : contents) {
+    std::string lf;
+    for (std::size_t k = 0; k < content.size(); ++k) {
+      if (content[k] == '\r' && k + 1 < content.size() && content[k + 1] == '\n') continue;
+      lf += content[k];
+    }
+    lfContents.push_back(std::move(lf));
+  }
+  bool lfComparable = true;
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    lfComparable = lfComparable && InputLines(lfContents[i]) == InputLines(contents[i]);
+    for (std::size_t j = 0; j < i; ++j) lfComparable = lfComparable && lfContents[i] != lfContents[j];
+  }
+  if (lfComparable) {
+    tandemo::MergeRequest request{{}, dir + "/lf.itc", {}};
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+      std::string name = "lf" + std::to_string(i + 1) + ".itc";
+      request.inputs.push_back(dir + "/" + name);
+      names.insert(name);
+      WriteFile(request.inputs.back(), lfContents[i]);
+    }
+    request.options.compensate = true;
+    request.options.force = true;
+    const tandemo::MergeOutcome lf = tandemo::RunMerge(request, tandemo::Inspect(request.inputs));
+    CHECK(lf.ok() == comp.outcome.ok(), "LF line ends changed the outcome");
+    if (lf.ok()) {
+      std::string lfOutput;
+      CHECK(ReadFile(request.output, lfOutput), "lf: no output after success");
+      CHECK(lfOutput == comp.output, "LF line ends changed the merged file");
+      names.insert("lf.itc");
+    } else {
+      CHECK(lf.error->Message() == comp.outcome.error->Message(),
+            "LF line ends changed the failure: " + lf.error->Message() + " / " +
+                comp.outcome.error->Message());
+    }
+  }
+  CheckEntries(names, "lf");
+
   // header: the header update only adds failures and only changes lines before
   // the first marker line.
   const std::string headerPath = dir + "/header.itc";

@@ -439,5 +439,76 @@ INSTANTIATE_TEST_SUITE_P(
                     "Type mismatch (13): second file, line 6: the DP field \"abc\" is not a number"}),
     [](const testing::TestParamInfo<FailureCase>& p) { return p.param.name; });
 
+// Data lines ending in CR LF are rebuilt in runs straight from the read buffer;
+// lines ending otherwise go one by one. Both ways must give the same bytes, the
+// same failures and the same state, whatever the lines hold.
+struct LineEndCase {
+  std::string name;
+  std::string second;  // with CR LF
+};
+std::ostream& operator<<(std::ostream& os, const LineEndCase& c) { return os << c.name; }
+
+std::string ManyDataLines(int count, std::string_view dp) {
+  std::string text = Text({"@0", "1,10.5,25", "@1,0.4,2, 10.5 "});
+  for (int k = 0; k < count; ++k) {
+    text += std::to_string(k) + ".0," + std::string(dp) + std::to_string(k % 1000) + ",24.9,x\r\n";
+  }
+  return text;
+}
+
+class RewriteLineEndTest : public testing::TestWithParam<LineEndCase> {};
+
+TEST_P(RewriteLineEndTest, RunsAndSingleLinesAgree) {
+  const LineEndCase& c = GetParam();
+  for (bool compensate : {false, true}) {
+    const Rewritten crlf = Rewrite(c.second, kState, compensate);
+    for (std::string_view end : {"\n", "\r"}) {
+      const Rewritten other = Rewrite(test::WithLineEnd(c.second, end), kState, compensate);
+      const std::string label = std::string(compensate ? "compensated, " : "") +
+                                (end == "\n" ? "LF" : "CR");
+      ASSERT_EQ(crlf.error.has_value(), other.error.has_value()) << label;
+      // After a failure nothing is kept, so what was written by then does not count.
+      if (crlf.error) {
+        EXPECT_EQ(crlf.error->Message(), other.error->Message()) << label;
+        continue;
+      }
+      EXPECT_EQ(crlf.written, other.written) << label;
+      EXPECT_EQ(crlf.state.timeHundredths, other.state.timeHundredths) << label;
+      EXPECT_EQ(crlf.state.markerCount, other.state.markerCount) << label;
+      EXPECT_EQ(crlf.report.dataLinesAppended, other.report.dataLinesAppended) << label;
+      EXPECT_EQ(crlf.report.cutShort.has_value(), other.report.cutShort.has_value()) << label;
+      if (crlf.report.cutShort && other.report.cutShort) {
+        EXPECT_EQ(crlf.report.cutShort->line, other.report.cutShort->line) << label;
+        EXPECT_EQ(crlf.report.cutShort->text, other.report.cutShort->text) << label;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, RewriteLineEndTest,
+    testing::Values(
+        // Past the reader's 256 KiB buffer, so that runs end where the buffer does.
+        LineEndCase{"ManyLines", ManyDataLines(12000, "10.4")},
+        // DP texts the quick way refuses: read the longer way, or refused.
+        LineEndCase{"DpFormsOfTheLongerWay",
+                    Text({"@0", "1,10", "@1,x", "1,1e-3,a", "2,+5.0,b", "3, 7.5,c", "4,12345678901234567,d",
+                          "5,0.00000000000000000000001,e", "6,-0,f", "7,5.,g", "8,.5,h", "9,9999.9999995,i",
+                          "10,0.0000005,j", "11,&H10,k", "12,10.25,l"})},
+        LineEndCase{"DpNotANumberInTheMiddle", Text({"@0", "1,10", "@1,x", "1,10.5", "2,abc", "3,10.5"})},
+        LineEndCase{"DpNotANumberLast", Text({"@0", "1,10", "@1,x", "1,10.5", "2,10.5", "3,abc"})},
+        LineEndCase{"CutShortLast", Text({"@0", "1,10", "@1,x", "1,10.5,3,4", "2,10.5,3,4", "3,10.5"})},
+        LineEndCase{"CutShortBeforeEmptyLines", Text({"@0", "1,10", "@1,x", "1,10.5,3", "2,10", "", ""})},
+        LineEndCase{"LastLineWithoutLineEnd", Text({"@0", "1,10", "@1,x", "1,10.5,3", "2,10.5,3"}) + "3,10.5,3"},
+        LineEndCase{"EmptyLinesBetweenDataLines", Text({"@0", "1,10", "@1,x", "1,10.5", "", "2,10.6", "", "3,1"})},
+        LineEndCase{"LongLine", Text({"@0", "1,10", "@1,x", "1,10.5", "2,10.5," + std::string(5000, 'y'),
+                                      "3,10.5", "4,10.5"})},
+        LineEndCase{"MarkersWithStartTimes",
+                    Text({"@0", "1,10", "@1,0.4,2, 10.5 ", "11,10.5", "12,10.6", "@2,0.4,2, 20.25 ", "21,10.7",
+                          "22,10.8", "@3,0.4,2, 30 ", "@4,0.4,2, 40 ", "41,10.9", "42,11"})},
+        LineEndCase{"LinesWithoutCommaInside", Text({"@0", "1,10", "@1,x", "1,10.5", "note", "2,10.5", "3,1"})},
+        LineEndCase{"EndOfFileByte", Text({"@0", "1,10", "@1,x", "1,10.5", "2,10.5"}) + "\x1a"}),
+    [](const testing::TestParamInfo<LineEndCase>& p) { return p.param.name; });
+
 }  // namespace
 }  // namespace tandemo
