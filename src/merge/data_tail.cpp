@@ -22,6 +22,18 @@ bool LooksCutShort(std::string_view line, std::size_t fieldsBefore) {
   return fieldsBefore > 0 && FieldCount(line) < fieldsBefore;
 }
 
+bool LooksLikeCutTimeField(std::string_view line) {
+  bool digit = false;
+  for (const char c : line) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c != '.' && c != '-' && c != '+') {
+      return false;
+    }
+  }
+  return digit;
+}
+
 std::string DescribeCutShort(const CutShortLine& cut) {
   return FileLabel(cut.file) + ", line " + std::to_string(cut.line) + ": the last data line (" +
          Quoted(cut.text) + ") is cut short and was left out";

@@ -29,6 +29,11 @@ std::size_t FieldCount(std::string_view line);
 // field (the second) is not a number. Only a file's last data line is left out for it.
 bool LooksCutShort(std::string_view line, std::size_t fieldsBefore);
 
+// A data line cut off before its first comma: only digits, points and signs, at
+// least one digit ("4412.0"). As a file's last line right after a data line, it is
+// what an interrupted write left of the next data line; "END" and the like are not.
+bool LooksLikeCutTimeField(std::string_view line);
+
 // A cut-short last data line that was left out, for the summary's note.
 struct CutShortLine {
   FilePlace file;

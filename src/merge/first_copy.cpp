@@ -56,6 +56,31 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
   const long long planEnd = plan ? std::max<long long>(2, plan->insertAfterLine) : 0;
   int linesBeforeRun = 0;
   std::string_view line;
+  // A line holding only the start of a time field right after a data line waits
+  // for the next non-empty line: as the file's last it was cut short and is left out.
+  struct {
+    bool held = false;
+    std::string text;
+    long long line = 0;
+  } fragment;
+  bool afterDataLine = false;  // the latest non-empty line put is a data line
+  auto putHeldFragment = [&] {
+    if (!fragment.held) return;
+    fragment.held = false;
+    out.Put(fragment.text, SourcePlace{place, fragment.line});
+  };
+  auto put = [&](std::string_view text, long long lineNo) {
+    putHeldFragment();
+    if (afterDataLine && LooksLikeCutTimeField(text)) {
+      fragment.held = true;
+      fragment.text.assign(text);
+      fragment.line = lineNo;
+      afterDataLine = false;
+      return;
+    }
+    out.Put(text, SourcePlace{place, lineNo});
+    afterDataLine = markerCount > 0 && IsDataLine(text);
+  };
   for (;;) {
     if (markerCount > 0 && first.LineNumber() >= planEnd && linesBeforeRun == 0) {
       const std::string_view bytes = first.Buffered();
@@ -76,6 +101,7 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
         const std::string_view last =
             bytes.substr(run.lastStart, run.bytes - run.lastStart - 2);
         const std::int32_t lastIsMarker = IsMarkerLine(last) ? 1 : 0;
+        putHeldFragment();
         out.PutLines(bytes.substr(0, run.lastStart), run.lines - 1, run.markerLines - lastIsMarker,
                      SourcePlace{place, lineBefore + 1});
         // The tail keeps the block's last three data lines, found from its end.
@@ -88,6 +114,7 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
           std::size_t start = lineEnd - 2;
           while (start > 0 && bytes[start - 1] != '\n') --start;
           const std::string_view text = bytes.substr(start, lineEnd - 2 - start);
+          if (lineNo == lineBefore + run.lines - 1) afterDataLine = IsDataLine(text);
           if (IsDataLine(text)) {
             tailLines[static_cast<std::size_t>(found)] = text;
             tailNumbers[static_cast<std::size_t>(found)] = lineNo;
@@ -100,7 +127,7 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
           out.AddWrittenDataLine(tailLines[static_cast<std::size_t>(k)],
                                  SourcePlace{place, tailNumbers[static_cast<std::size_t>(k)]});
         }
-        out.Put(last, SourcePlace{place, lineBefore + run.lines});
+        put(last, lineBefore + run.lines);
         first.Skip(run.bytes, run.lines);
         if (progress.Stop(first.Offset())) return MergeProgress::Cancelled();
         continue;
@@ -124,15 +151,18 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
     if (plan && lineNo == 2) line = plan->countLine;
     // Plan lines of injections that never ran are left out of a header that lists them all.
     const bool neverRun = plan && lineNo >= plan->skipFromLine && lineNo <= plan->insertAfterLine;
-    if (!line.empty() && !neverRun) out.Put(line, SourcePlace{place, lineNo});
+    if (!line.empty() && !neverRun) put(line, lineNo);
     if (plan && lineNo == plan->insertAfterLine) {
-      for (const std::string& inserted : plan->inserted) out.Put(inserted, SourcePlace{place, lineNo});
+      for (const std::string& inserted : plan->inserted) put(inserted, lineNo);
     }
   }
   // Every data line of this file has gone through the output, so the one before
   // the last is the tail's previous.
   const DataTail& tail = out.tail();
-  if (auto cut = out.EndOfFile(tail.count() >= 2 ? FieldCount(tail.previous().text) : 0)) {
+  if (fragment.held) {
+    out.WriteHeldLine();  // the data line before it was not the file's last
+    report.cutShort = CutShortLine{place, fragment.line, fragment.text};
+  } else if (auto cut = out.EndOfFile(tail.count() >= 2 ? FieldCount(tail.previous().text) : 0)) {
     report.cutShort = CutShortLine{place, cut->line, cut->text};
   }
   return std::nullopt;

@@ -210,6 +210,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
   std::uint64_t lineStart = 0;      // where the line being read starts in the file
   std::uint64_t lastDataStart = 0;  // likewise for the latest appended data line
   bool heldIsLast = false;          // the output holds this file's latest non-empty line
+  bool afterDataLine = false;       // this file's latest non-empty line is an appended data line
   // The time field of the file's latest line with a comma after its first marker line.
   std::string ownTimeBefore;
   bool haveOwnTimeBefore = false;
@@ -223,13 +224,15 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     StartTime startTime;
     std::optional<double> fallbackShift;  // for an injection without a data line to go by
   } marker;
-  // A data line whose DP cannot be compensated waits for the next non-empty line:
-  // as the file's last data line it was cut short and is left out, else it fails.
-  struct HeldDataLine {
+  // A data line whose DP cannot be compensated, or a line that holds only the start
+  // of a time field right after a data line, waits for the next non-empty line: as
+  // the file's last line it was cut short and is left out; else the data line
+  // fails, and the other is written or fails as any line without a comma.
+  struct HeldLine {
     bool held = false;
     std::string read;  // as read, for the note
     long long line = 0;
-    std::optional<MergeError> failure;
+    std::optional<MergeError> failure;  // none: written as read when a line follows
   } suspect;
 
   auto putMarker = [&](std::optional<double> shift) {
@@ -380,6 +383,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     report.dataLinesAppended += taken;
     appendedInARow += taken;
     heldIsLast = false;
+    afterDataLine = true;
     later.Skip(static_cast<std::size_t>(at - begin), taken);
     return taken;
   };
@@ -406,7 +410,13 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     if (progress.Stop(later.Offset())) return MergeProgress::Cancelled();
     if (read.empty()) continue;  // never written, never a baseline line
     heldIsLast = false;  // a line follows the held data line, whether it is written or not
-    if (suspect.held) return std::move(*suspect.failure);  // a line follows it: not cut short
+    const bool followsDataLine = afterDataLine;
+    afterDataLine = false;
+    if (suspect.held) {  // a line follows it: not cut short
+      if (suspect.failure) return std::move(*suspect.failure);
+      suspect.held = false;
+      out.Put(suspect.read, SourcePlace{place, suspect.line});
+    }
 
     Checked<std::int16_t> p = CommaPosition(read);
     if (!p) return At(ErrorCode::Overflow, place, lineNo, CommaTooFar(read));
@@ -500,7 +510,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
         if (compensate) {
           if (auto failure = appendedLine(TextAfter(read, pos), time, lineNo)) {
             if (failure->code != ErrorCode::TypeMismatch) return failure;
-            suspect = HeldDataLine{true, std::string(read), lineNo, std::move(failure)};
+            suspect = HeldLine{true, std::string(read), lineNo, std::move(failure)};
             state.timeHundredths = timeBefore;
             --report.dataLinesAppended;
             continue;
@@ -512,6 +522,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
         lastDataStart = lineStart;
         out.PutDataLine(line, SourcePlace{place, lineNo});
         heldIsLast = true;
+        afterDataLine = true;
         continue;
       }
       appendedInARow = 0;
@@ -535,9 +546,13 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     // A line without a comma inside a data section is written as read.
     if (marker.held) putMarker(marker.fallbackShift);
     line.assign(read);
-    if (compensate) {
-      if (auto failure = compensateLine(line, lineNo)) return failure;
+    std::optional<MergeError> failure;
+    if (compensate) failure = compensateLine(line, lineNo);
+    if (followsDataLine && LooksLikeCutTimeField(read)) {
+      suspect = HeldLine{true, std::string(read), lineNo, std::move(failure)};
+      continue;
     }
+    if (failure) return failure;
     out.Put(line, SourcePlace{place, lineNo});
   }
 

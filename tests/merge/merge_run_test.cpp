@@ -255,13 +255,25 @@ class CutShortMergeTest : public testing::TestWithParam<CutShortMergeCase> {};
 
 TEST_P(CutShortMergeTest, LeavesTheLineOutAndSaysSo) {
   const CutShortMergeCase& c = GetParam();
+  // Lines ending in CR LF are copied in blocks, those ending in LF one by one.
+  for (std::string_view end : {"\r\n", "\n"}) {
+    SCOPED_TRACE(end == "\n" ? "LF" : "CR LF");
+    TempDir dir;
+    Merged m = Merge(dir, test::WithLineEnd(c.first, end), test::WithLineEnd(c.second, end), c.compensate);
+    ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
+    EXPECT_EQ(m.bytes, Text(kWholeFirst) + c.appended);
+    // The summary line says what was written; what was left out is a remark of its own.
+    EXPECT_EQ(Describe(m.outcome.summary).find("cut short"), std::string::npos);
+    EXPECT_EQ(MergeRemarks(Inspection{}, m.outcome.summary), c.notes);
+  }
+}
+
+TEST(CutShortMergeTest, AWordAfterTheFirstFilesLastDataLineStays) {
   TempDir dir;
-  Merged m = Merge(dir, c.first, c.second, c.compensate);
+  Merged m = Merge(dir, WithLines(kWholeFirst, {"END"}), kWholeSecond, true);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
-  EXPECT_EQ(m.bytes, Text(kWholeFirst) + c.appended);
-  // The summary line says what was written; what was left out is a remark of its own.
-  EXPECT_EQ(Describe(m.outcome.summary).find("cut short"), std::string::npos);
-  EXPECT_EQ(MergeRemarks(Inspection{}, m.outcome.summary), c.notes);
+  EXPECT_EQ(m.bytes, WithLines(kWholeFirst, {"END"}) + Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}));
+  EXPECT_TRUE(MergeRemarks(Inspection{}, m.outcome.summary).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -288,6 +300,15 @@ INSTANTIATE_TEST_SUITE_P(
         CutShortMergeCase{"SecondFileCompensated", Text(kWholeFirst), kWholeSecond + Text({"4.00,10"}), true,
                           Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
                           {"note: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
+                           "left out"}},
+        // Cut before the first comma: only the start of the time field is left.
+        CutShortMergeCase{"FirstFileCutBeforeItsComma", WithLines(kWholeFirst, {"4412.0"}), kWholeSecond, true,
+                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+                          {"note: first file, line 5: the last data line (\"4412.0\") is cut short and was "
+                           "left out"}},
+        CutShortMergeCase{"SecondFileCutBeforeItsCommaCompensated", Text(kWholeFirst), kWholeSecond + Text({"4.0"}),
+                          true, Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+                          {"note: second file, line 6: the last data line (\"4.0\") is cut short and was "
                            "left out"}},
         CutShortMergeCase{"BothFiles", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond + Text({"4.00,"}), true,
                           Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),

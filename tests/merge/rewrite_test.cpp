@@ -338,7 +338,19 @@ INSTANTIATE_TEST_SUITE_P(
         // The marker waited for this line to learn how far it moves (102 - 2 = 100).
         CutShortCase{"StartTimeMovedByTheCutLine", Text({"@0", "1.00,10.5,25", "@1,1,2, 3 ", "2.00,9.7"}), false,
                      Text({"@5,1,2, 103 "}), 4, 100},
+        // Cut before its first comma: only the start of the time field is left.
+        CutShortCase{"CutBeforeItsFirstComma", kBeforeCut + Text({"4412.0"}), false,
+                     Text({"@5,x", "102.00,11.0,25", "104.00,11.1,25"}), 6, 104},
+        CutShortCase{"CutBeforeItsFirstCommaCompensated", kBeforeCut + Text({"4412.0", ""}), true,
+                     Text({"@5,x", "102.00,10.75,25", "104.00,10.85,25"}), 6, 104},
+        // A word is no time field, and a line right after a marker line follows no data line.
+        CutShortCase{"WordAfterTheLastDataLine", kBeforeCut + Text({"END"}), false,
+                     Text({"@5,x", "102.00,11.0,25", "104.00,11.1,25", "END"}), 0, 104},
+        CutShortCase{"NumberRightAfterAMarkerLine", kBeforeCut + Text({"@2,y", "4412"}), false,
+                     Text({"@5,x", "102.00,11.0,25", "104.00,11.1,25", "@6,y", "4412"}), 0, 104},
         // Not the file's last line: written as read, or refused (see the failures).
+        CutShortCase{"TimeFieldStartBeforeADataLine", kBeforeCut + Text({"4412", "5.00,11.2,25"}), false,
+                     Text({"@5,x", "102.00,11.0,25", "104.00,11.1,25", "4412", "106.00,11.2,25"}), 0, 106},
         CutShortCase{"MarkerAfterIt", Text({"@0", "1.00,10.5,25", "@1,x", "2.00,9.7", "@2,y"}), false,
                      Text({"@5,x", "102.00,9.7", "@6,y"}), 0, 102},
         CutShortCase{"DataLineAfterIt", Text({"@0", "1.00,10.5,25", "@1,x", "2.00,9.7", "3.00,9.8,25"}), true,
@@ -400,6 +412,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "after it does not fit in 16 bits"},
         FailureCase{"LineWithoutCommaCompensated", kState, Text({"@0", "1,10", "@1,x", "1,2", "note"}), true,
                     "Subscript out of range (9): second file, line 5: the line \"note\" inside a data section has "
+                    "no DP field to compensate"},
+        FailureCase{"TimeFieldStartNotLastCompensated", kState, Text({"@0", "1,10", "@1,x", "1,2", "4412", "2,3"}),
+                    true,
+                    "Subscript out of range (9): second file, line 5: the line \"4412\" inside a data section has "
                     "no DP field to compensate"},
         FailureCase{"DPFieldNotANumber", kState, Text({"@0", "1,10", "@1,x", "", "1,abc,3", "2,1,3"}), true,
                     "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number"},
@@ -507,6 +523,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Text({"@0", "1,10", "@1,0.4,2, 10.5 ", "11,10.5", "12,10.6", "@2,0.4,2, 20.25 ", "21,10.7",
                           "22,10.8", "@3,0.4,2, 30 ", "@4,0.4,2, 40 ", "41,10.9", "42,11"})},
         LineEndCase{"LinesWithoutCommaInside", Text({"@0", "1,10", "@1,x", "1,10.5", "note", "2,10.5", "3,1"})},
+        LineEndCase{"CutBeforeItsFirstComma", Text({"@0", "1,10", "@1,x", "1,10.5", "2,10.5", "3,10.5", "4412"})},
+        LineEndCase{"TimeFieldStartInTheMiddle", Text({"@0", "1,10", "@1,x", "1,10.5", "2,10.5", "4412", "3,1"})},
         LineEndCase{"EndOfFileByte", Text({"@0", "1,10", "@1,x", "1,10.5", "2,10.5"}) + "\x1a"}),
     [](const testing::TestParamInfo<LineEndCase>& p) { return p.param.name; });
 
