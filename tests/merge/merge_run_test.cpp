@@ -23,12 +23,6 @@ using test::FileState;
 using test::TempDir;
 using test::Text;
 
-// Replaces every "{dir}" in a message with the test's folder.
-std::string InDir(std::string text, const std::string& dir) {
-  for (std::size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir);
-  return text;
-}
-
 struct Merged {
   MergeOutcome outcome;
   std::string bytes;  // the output file; empty when none was written
@@ -98,16 +92,9 @@ TEST(MergeRunTest, FirstFileIsCopiedWithoutItsEmptyLines) {
 // The first file's lines as the merge copies them: split at CR LF, CR and LF,
 // empty lines dropped, each ended with CR LF.
 std::string CopiedLines(const std::string& bytes) {
-  std::string out, line;
-  for (std::size_t i = 0; i <= bytes.size(); ++i) {
-    const bool end = i == bytes.size();
-    if (!end && bytes[i] != '\r' && bytes[i] != '\n') {
-      line += bytes[i];
-      continue;
-    }
-    if (!end && bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+  std::string out;
+  for (const std::string& line : test::SplitLines(bytes)) {
     if (!line.empty()) out += line + "\r\n";
-    line.clear();
   }
   return out;
 }
@@ -362,10 +349,7 @@ std::string MixedEnds(const std::string& crlfText) {
   static const char* const kEnds[] = {"\n", "\r\n", "\r"};
   std::string out;
   std::size_t n = 0;
-  for (std::size_t start = 0, at; (at = crlfText.find("\r\n", start)) != std::string::npos; start = at + 2) {
-    out += crlfText.substr(start, at - start);
-    out += kEnds[n++ % 3];
-  }
+  for (const std::string& line : test::SplitLines(crlfText)) out += line + kEnds[n++ % 3];
   return out;
 }
 
@@ -467,7 +451,7 @@ TEST_P(MergeFailureTest, LeavesTheOutputAsItWas) {
 
   MergeOutcome o = RunMerge(first, second, output, c.compensate);
   ASSERT_FALSE(o.ok()) << "merged: " << Describe(o.summary);
-  EXPECT_EQ(o.error->Message(), InDir(c.message, dir.path()));
+  EXPECT_EQ(o.error->Message(), test::InDir(c.message, dir.path()));
   EXPECT_EQ(FileState::Of(output), before);
   EXPECT_EQ(test::ListDir(dir.path()), listing);
 }
@@ -765,10 +749,8 @@ TEST(MergeIntoObserverTest, SeesTheLinesTheFileHoldsAndWritesNothing) {
   RecordingObserver written;
   const MergeOutcome withFile = RunMerge(request, inspection, &written);
   ASSERT_TRUE(withFile.ok()) << withFile.error->Message();
-  std::vector<std::string> fileLines;
-  const std::string bytes = test::ReadFile(dir / "out.itc").value_or("");
-  for (std::size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
-    fileLines.push_back(bytes.substr(at, end - at));
+  const std::vector<std::string> fileLines =
+      test::SplitLines(test::ReadFile(dir / "out.itc").value_or(""));
   ASSERT_EQ(written.lines.size(), fileLines.size());
   for (std::size_t i = 0; i < fileLines.size(); ++i) EXPECT_EQ(written.lines[i].text, fileLines[i]);
   EXPECT_EQ(written.lines, (std::vector<LineRecord>{{"$ITC", 1, 1},

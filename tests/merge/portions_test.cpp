@@ -24,8 +24,8 @@
 namespace tandemo {
 namespace {
 
-using testing::CrLfLines;
-using testing::Portion;
+using test::Portion;
+using test::SplitLines;
 
 // The scratch folder of a test, with the few things these tests do in it.
 class TempDir : public test::TempDir {
@@ -75,7 +75,7 @@ TEST(HeaderUpdate, OffLeavesTheFirstHeaderAsItStands) {
   std::string b = dir.Write("b.itc", Second(3).Text());
   ASSERT_TRUE(Merge({a, b}, dir.Path("plain.itc"), false).ok());
   ASSERT_TRUE(RunMerge(a, b, dir.Path("two.itc"), false).ok());
-  std::vector<std::string> lines = CrLfLines(ReadAll(dir.Path("plain.itc")));
+  std::vector<std::string> lines = SplitLines(ReadAll(dir.Path("plain.itc")));
   EXPECT_EQ(lines[1], "$ 2 ");
   EXPECT_EQ(lines[12], "# 0 ");  // right after the first file's two injection lines
   EXPECT_EQ(ReadAll(dir.Path("plain.itc")), ReadAll(dir.Path("two.itc")));
@@ -92,8 +92,8 @@ TEST(HeaderUpdate, CountAndInjectionLinesOfEveryPortion) {
   ASSERT_TRUE(done.ok()) << done.error->Message();
   EXPECT_EQ(done.summary.injectionsAnnounced, 5);
 
-  std::vector<std::string> out = CrLfLines(ReadAll(dir.Path("out.itc")));
-  std::vector<std::string> in = CrLfLines(first.Text());
+  std::vector<std::string> out = SplitLines(ReadAll(dir.Path("out.itc")));
+  std::vector<std::string> in = SplitLines(first.Text());
   EXPECT_EQ(out[1], "$  5   ");
   for (int k = 1; k <= 2; ++k) EXPECT_EQ(out[9 + static_cast<std::size_t>(k)], first.injectionLine(k));
   for (int k = 1; k <= 3; ++k) EXPECT_EQ(out[11 + static_cast<std::size_t>(k)], second.injectionLine(k));
@@ -114,7 +114,7 @@ TEST(HeaderUpdate, OnlyTheInjectionsAppendedAreListed) {
   std::string b = dir.Write("b.itc", text);
   MergeOutcome done = Merge({a, b}, dir.Path("out.itc"), true);
   ASSERT_TRUE(done.ok()) << done.error->Message();
-  std::vector<std::string> out = CrLfLines(ReadAll(dir.Path("out.itc")));
+  std::vector<std::string> out = SplitLines(ReadAll(dir.Path("out.itc")));
   EXPECT_EQ(out[1], "$ 4 ");
   EXPECT_EQ(out[12], second.injectionLine(1));
   EXPECT_EQ(out[13], second.injectionLine(2));
@@ -626,23 +626,6 @@ struct Cut {
   std::string first, second;
 };
 
-std::vector<std::string> SplitAnyLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string cur;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char ch = text[i];
-    if (ch == '\r' || ch == '\n') {
-      lines.push_back(cur);
-      cur.clear();
-      if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      cur += ch;
-    }
-  }
-  if (!cur.empty()) lines.push_back(cur);
-  return lines;
-}
-
 // How the first portion ends.
 enum class FirstRun {
   Complete,      // its header announces the injections it performed
@@ -723,7 +706,7 @@ TEST_P(RealFiles, PortionsWithTheirOwnHeadersRebuildTheTitration) {
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "real files not present at " << path;
   const std::string original = ReadAll(path);
   const bool lfOnly = original.find('\r') == std::string::npos;
-  std::vector<std::string> lines = SplitAnyLines(original);
+  std::vector<std::string> lines = SplitLines(original);
   Cut cut = CutRealFile(lines, c.firstInjections, lfOnly ? "\n" : "\r\n", c.firstRun);
 
   TempDir dir;
@@ -744,7 +727,7 @@ TEST_P(RealFiles, PortionsWithTheirOwnHeadersRebuildTheTitration) {
                                                    [](const std::string& l) { return !l.empty() && l[0] == '@'; })) - 1;
   EXPECT_EQ(done.summary.injectionsAnnounced, total);
   EXPECT_EQ(done.summary.plannedNotRun, c.firstRun == FirstRun::StoppedEarly ? total - c.firstInjections : 0);
-  std::vector<std::string> merged = SplitAnyLines(ReadAll(dir.Path("out.itc")));
+  std::vector<std::string> merged = SplitLines(ReadAll(dir.Path("out.itc")));
   ASSERT_EQ(merged.size(), lines.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
     // Time stamps are written back as whole seconds with two decimals, as the instrument does,

@@ -19,8 +19,8 @@
 using tandemo::ui::TipParagraph;
 using tandemo::ui::TipParagraphs;
 using tandemo::ui::TipWindow;
-using tandemo::ui::testing::IsolatedSettings;
-using tandemo::ui::testing::WhenModal;
+using tandemo::test::IsolatedSettings;
+using tandemo::test::WhenModal;
 
 namespace {
 
