@@ -26,6 +26,7 @@
 #include <tuple>
 #include <vector>
 
+#include "failure_cases.hpp"
 #include "portion_fixture.hpp"
 #include "test_support.hpp"
 
@@ -334,103 +335,42 @@ INSTANTIATE_TEST_SUITE_P(
                   "--heats and --trace name the same file"}),
     [](const testing::TestParamInfo<UsageCase>& p) { return p.param.name; });
 
-// Each failure kind: exit 1, its message on standard error, the output as it was
-// (or still absent), and no scratch file left in the folder.
-enum class Setup { Files, FirstMissing, SecondMissing, FirstIsFolder, FirstUnreadable, OutputFolderMissing };
-
-struct FailureCase {
-  std::string name;
-  Setup setup;
-  std::string first;
-  std::string second;
-  bool compensate;
-  std::string message;  // "{dir}" stands for the test's folder
-};
-std::ostream& operator<<(std::ostream& os, const FailureCase& c) { return os << c.name; }
-
-class CliFailureTest : public testing::TestWithParam<std::tuple<FailureCase, bool>> {};
+// Each failure of the table the engine's test shares: exit 1, the message alone on
+// standard error, nothing on standard output, the output as it was (or still
+// absent), and no scratch file left in the folder.
+class CliFailureTest : public testing::TestWithParam<test::FailureRun> {};
 
 TEST_P(CliFailureTest, ExitsWithOneAndLeavesTheOutput) {
-  const auto& [c, outputExists] = GetParam();
-  TempDir dir;
-  const std::string first = dir / "first.itc";
-  const std::string second = dir / "second.itc";
-  std::string output = dir / "out.itc";
-  if (c.setup == Setup::FirstIsFolder) {
-    ASSERT_TRUE(std::filesystem::create_directory(first));
-  } else if (c.setup != Setup::FirstMissing) {
-    test::WriteFile(first, c.first);
-  }
-  if (c.setup == Setup::FirstUnreadable) {
+  const test::FailureCase& c = GetParam().failure;
+  const bool unreadable = c.layout == test::Layout::FirstUnreadable;
 #ifdef _WIN32
-    GTEST_SKIP() << "staged with POSIX permission bits as user nobody";
-#else
-    ASSERT_EQ(::chmod(first.c_str(), 0), 0);
+  if (unreadable) GTEST_SKIP() << "staged with POSIX permission bits as user nobody";
 #endif
-  }
-  if (c.setup != Setup::SecondMissing) test::WriteFile(second, c.second);
-  if (c.setup == Setup::OutputFolderMissing) output = dir / "missing/out.itc";
-  if (outputExists) {
-    test::WriteFile(output, "the previous result\r\n");
-    test::SetOldMtime(output);
-  }
-  const FileState before = FileState::Of(output);
+  TempDir dir;
+  const test::FailurePaths paths = test::LayOut(GetParam(), dir);
+  const FileState before = FileState::Of(paths.output);
   const std::vector<std::string> listing = test::ListDir(dir.path());
 
-  std::vector<std::string> args = {first, second, "--output", output};
+  std::vector<std::string> args = {paths.first, paths.second, "--output", paths.output};
   if (c.compensate) args.insert(args.begin(), "--compensate");
-  Result r = RunMerge(args, Child{c.setup == Setup::FirstUnreadable});
+  if (c.force) args.insert(args.begin(), "--force");
+  Result r = RunMerge(args, Child{unreadable});
   // 126: the user could not be changed; 127: that user may not run the program
   // (a build folder under a private home, for instance).
-  if (c.setup == Setup::FirstUnreadable && r.exited && (r.status == 126 || r.status == 127)) {
+  if (unreadable && r.exited && (r.status == 126 || r.status == 127)) {
     GTEST_SKIP() << "cannot run tandemo-merge as an unprivileged user here";
   }
   ASSERT_TRUE(r.exited) << r;
   EXPECT_EQ(r.status, 1) << r;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "tandemo-merge: " + test::InDir(c.message, dir.path()) + "\n");
-  EXPECT_EQ(FileState::Of(output), before);
+  EXPECT_EQ(FileState::Of(paths.output), before);
   EXPECT_EQ(test::ListDir(dir.path()), listing);
 }
 
-const FailureCase kFailures[] = {
-    {"FirstNotFound", Setup::FirstMissing, "", kSecond, false,
-     "File not found (53): first file: \"{dir}/first.itc\" cannot be opened: No such file or directory"},
-    {"SecondNotFound", Setup::SecondMissing, kFirst, "", false,
-     "File not found (53): second file: \"{dir}/second.itc\" cannot be opened: No such file or directory"},
-    {"FirstIsFolder", Setup::FirstIsFolder, "", kSecond, false,
-     "Path/File access error (75): first file: \"{dir}/first.itc\" cannot be opened: Is a directory"},
-    {"FirstUnreadable", Setup::FirstUnreadable, kFirst, kSecond, false,
-     "Permission denied (70): first file: \"{dir}/first.itc\" cannot be opened: Permission denied"},
-    {"Overflow", Setup::Files, kFirst, Text({"@1,x", "3,3", "@2147483647,y"}), false,
-     "Overflow (6): second file, line 3: the injection number 2147483647 + 1 does not fit in 32 bits"},
-    {"Subscript", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "no comma"}), true,
-     "Subscript out of range (9): second file, line 5: the line \"no comma\" inside a data section has no DP "
-     "field to compensate"},
-    {"TypeMismatch", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "3,abc", "4,4"}), true,
-     "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number"},
-    {"NoTimeStep", Setup::Files, Text({"$ 1 , 2", "@0", "5.0,1"}), kSecond, false,
-     "No time step (1001): first file: fewer than two data lines (lines with a comma after the first marker "
-     "line), so the time step cannot be taken"},
-    {"NoBaseline", Setup::Files, kFirst, Text({"$ 1 , 2 ", "@1,x", "", "2,2"}), true,
-     "No baseline (1002): second file, line 4: no baseline line (a line with a comma after the first marker "
-     "line) comes before the first data line, so there is no reference DP to compensate from"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Kinds, CliFailureTest, testing::Combine(testing::ValuesIn(kFailures), testing::Bool()),
-                         [](const testing::TestParamInfo<std::tuple<FailureCase, bool>>& p) {
-                           return std::get<0>(p.param).name + (std::get<1>(p.param) ? "_OutputExists" : "_NoOutput");
-                         });
-
-// No file can exist in a missing folder: one state only.
-INSTANTIATE_TEST_SUITE_P(
-    OutputPath, CliFailureTest,
-    testing::Values(std::make_tuple(
-        FailureCase{"OutputFolderMissing", Setup::OutputFolderMissing, kFirst, kSecond, false,
-                    "Path not found (76): output file: cannot create a file in the folder \"{dir}/missing\": No "
-                    "such file or directory"},
-        false)),
-    [](const testing::TestParamInfo<std::tuple<FailureCase, bool>>& p) { return std::get<0>(p.param).name; });
+INSTANTIATE_TEST_SUITE_P(Table, CliFailureTest,
+                         testing::ValuesIn(test::FailureRuns(test::RunBy::CommandLine)),
+                         test::FailureRunName);
 
 // An interrupted merge: the second file is a named pipe that the test feeds, so
 // the merge is known to be under way (its scratch file made) when the signal comes.
@@ -673,24 +613,6 @@ const HardeningCase kHardeningCases[] = {
      1, "",
      "tandemo-merge: File not found (53): first file: \"{dir}/x\\x07\\x1b]0;title\\x07.itc\" cannot be opened: No "
      "such file or directory\n",
-     [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
-    {"NulByteInAField", false,
-     [](const TempDir& dir) {
-       test::WriteFile(dir / "second.itc", Text({"@0", "1,1", "@1,x", "2,2", std::string("3,a\0b", 5), "4,4"}));
-       return Staged{{"--compensate", "-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, {}};
-     },
-     1, "",
-     "tandemo-merge: Type mismatch (13): second file, line 5: the DP field \"a\\x00b\" is not a number\n",
-     [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
-    {"LineLongerThanOneMebibyte", false,
-     [](const TempDir& dir) {
-       // 1048577 bytes: one more than the longest line read.
-       test::WriteFile(dir / "second.itc", "@0\r\n" + std::string(1048577, '\0') + "\r\n@1,x\r\n2,2\r\n");
-       return Staged{{"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, {}};
-     },
-     1, "",
-     "tandemo-merge: Line too long (1010): second file, line 2: the line is longer than 1 MiB (1048576 bytes), "
-     "far longer than any line of ITC data; is it an ITC data file?\n",
      [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
 };
 
