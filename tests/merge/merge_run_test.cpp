@@ -373,9 +373,14 @@ TEST_P(LineEndTest, MergesLikeCrLf) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, LineEndTest,
-                         testing::Combine(testing::Values(LineEndCase{"LfOnly", "\n"}, LineEndCase{"CrOnly", "\r"},
+                         testing::Combine(testing::Values(LineEndCase{"LfOnly", "\n"},
+                                                          LineEndCase{"CrOnly", "\r"},
                                                           LineEndCase{"Mixed", "mixed"}),
-                                          testing::Bool()));
+                                          testing::Bool()),
+                         [](const testing::TestParamInfo<std::tuple<LineEndCase, bool>>& p) {
+                           return std::get<0>(p.param).name +
+                                  (std::get<1>(p.param) ? "_Compensated" : "_Uncompensated");
+                         });
 
 TEST(MergeRunTest, LfOnlyFileWithoutFinalLineEnd) {
   TempDir dir;

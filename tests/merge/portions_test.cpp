@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <ostream>
 #include <sstream>
 #include <tuple>
 
@@ -127,6 +128,7 @@ struct RefusedHeader {
   std::string second;
   std::string message;
 };
+std::ostream& operator<<(std::ostream& os, const RefusedHeader& c) { return os << c.name; }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   text.replace(text.find(from), from.size(), to);
@@ -209,7 +211,12 @@ TEST_P(ThreePortions, SameAsTwoJoinsInARow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, ThreePortions,
-                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<bool, bool>>& p) {
+                           return std::string(std::get<0>(p.param) ? "Compensated"
+                                                                   : "Uncompensated") +
+                                  (std::get<1>(p.param) ? "_HeaderUpdated" : "_HeaderAsIs");
+                         });
 
 // ------------------------------------------------------------------ comparison
 
@@ -219,6 +226,7 @@ struct DifferenceCase {
   std::vector<std::string> differences;  // as described to the user
   std::vector<std::string> notes;
 };
+std::ostream& operator<<(std::ostream& os, const DifferenceCase& c) { return os << c.name; }
 
 class Compare : public ::testing::TestWithParam<DifferenceCase> {};
 
@@ -283,6 +291,7 @@ struct RunOrderCase {
   std::vector<std::string> differences;
   std::vector<std::string> notCompared;
 };
+std::ostream& operator<<(std::ostream& os, const RunOrderCase& c) { return os << c.name; }
 
 class RunOrder : public ::testing::TestWithParam<RunOrderCase> {};
 
@@ -697,6 +706,10 @@ struct RealFile {
   int firstInjections;
   FirstRun firstRun;
 };
+std::ostream& operator<<(std::ostream& os, const RealFile& c) {
+  return os << c.name << ", first portion of " << c.firstInjections << " injections"
+            << (c.firstRun == FirstRun::StoppedEarly ? ", stopped early" : "");
+}
 
 class RealFiles : public ::testing::TestWithParam<RealFile> {};
 
@@ -737,24 +750,24 @@ TEST_P(RealFiles, PortionsWithTheirOwnHeadersRebuildTheTitration) {
   EXPECT_EQ(ReadAll(dir.Path("out.itc")).find('\n') - 1, merged[0].size()) << "CR LF line ends";
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, RealFiles,
-                         ::testing::Values(RealFile{"Mg1EDTAp1a.itc", 10, FirstRun::Complete},
-                                           RealFile{"Mg1EDTAp1a.itc", 15, FirstRun::StoppedEarly},
-                                           RealFile{"PIIE09trypsin2502111.itc", 5, FirstRun::Complete},
-                                           RealFile{"PIIE09trypsin2502111.itc", 1, FirstRun::Complete},
-                                           RealFile{"PIIE09trypsin2502111.itc", 4, FirstRun::StoppedEarly},
-                                           RealFile{"102612c24.itc", 0, FirstRun::Complete},
-                                           RealFile{"102612c24.itc", 0, FirstRun::StoppedEarly},
-                                           RealFile{"sample2.itc", 6, FirstRun::Complete},
-                                           RealFile{"sample2.itc", 3, FirstRun::StoppedEarly},
-                                           RealFile{"20191018a5.itc", 5, FirstRun::Complete},
-                                           RealFile{"20191018a5.itc", 8, FirstRun::StoppedEarly}),
-                         [](const auto& test) {
-                           std::string name = test.param.name;
-                           name = name.substr(0, name.find('.'));
-                           return name + "_" + std::to_string(test.param.firstInjections) +
-                                  (test.param.firstRun == FirstRun::StoppedEarly ? "_StoppedEarly" : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Samples, RealFiles,
+    ::testing::Values(RealFile{"Mg1EDTAp1a.itc", 10, FirstRun::Complete},
+                      RealFile{"Mg1EDTAp1a.itc", 15, FirstRun::StoppedEarly},
+                      RealFile{"PIIE09trypsin2502111.itc", 5, FirstRun::Complete},
+                      RealFile{"PIIE09trypsin2502111.itc", 1, FirstRun::Complete},
+                      RealFile{"PIIE09trypsin2502111.itc", 4, FirstRun::StoppedEarly},
+                      RealFile{"102612c24.itc", 0, FirstRun::Complete},
+                      RealFile{"102612c24.itc", 0, FirstRun::StoppedEarly},
+                      RealFile{"sample2.itc", 6, FirstRun::Complete},
+                      RealFile{"sample2.itc", 3, FirstRun::StoppedEarly},
+                      RealFile{"20191018a5.itc", 5, FirstRun::Complete},
+                      RealFile{"20191018a5.itc", 8, FirstRun::StoppedEarly}),
+    [](const auto& test) {
+      return test::FileCaseName(test.param.name) + "_" +
+             std::to_string(test.param.firstInjections) +
+             (test.param.firstRun == FirstRun::StoppedEarly ? "_StoppedEarly" : "");
+    });
 
 }  // namespace
 }  // namespace tandemo

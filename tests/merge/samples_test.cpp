@@ -158,9 +158,13 @@ TEST_P(SampleTest, TwoPortionsRebuildTheOriginal) {
 
 INSTANTIATE_TEST_SUITE_P(RealFiles, SampleTest,
                          testing::Values(Sample{"PIIE09trypsin2502111.itc", 6},  // CR LF, 5 s step
-                                         Sample{"102612c24.itc", 1},             // CR LF, one injection
-                                         Sample{"sample2.itc", 7},               // LF only
-                                         Sample{"20191018a5.itc", 5},            // newest, start times
-                                         Sample{"Mg1EDTAp1a.itc", 12}));         // two marker fields
+                                         Sample{"102612c24.itc", 1},     // CR LF, one injection
+                                         Sample{"sample2.itc", 7},       // LF only
+                                         Sample{"20191018a5.itc", 5},    // newest, start times
+                                         Sample{"Mg1EDTAp1a.itc", 12}),  // two marker fields
+                         [](const testing::TestParamInfo<Sample>& p) {
+                           return test::FileCaseName(p.param.file) + "_CutAt" +
+                                  std::to_string(p.param.cutAt);
+                         });
 }  // namespace
 }  // namespace tandemo

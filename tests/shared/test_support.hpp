@@ -199,6 +199,24 @@ inline std::string InDir(std::string text, const std::string& dir) {
   return text;
 }
 
+// A name for a case of a parameterised test, as GoogleTest takes it: letters and
+// digits kept, every other byte turned into '_' ("25 C, run 2" gives "25_C__run_2").
+inline std::string CaseName(std::string_view text) {
+  std::string name(text);
+  for (char& c : name) {
+    const bool alphanumeric =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alphanumeric) c = '_';
+  }
+  return name;
+}
+
+// The case name of a file: its name without the folder and the extension
+// ("../itc-samples/Mg1EDTAp1a.itc" gives "Mg1EDTAp1a").
+inline std::string FileCaseName(std::string_view file) {
+  return CaseName(std::filesystem::path(file).stem().string());
+}
+
 // A marker line with its fourth field, the injection's start time, moved by `delta`
 // seconds as an instrument whose clock started that much later would write it: 15
 // significant digits, the blanks around it kept. Other lines are returned as they are.
