@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "merge/merge_run.hpp"
+#include "text_lines.hpp"
 
 namespace {
 
@@ -124,23 +125,11 @@ void CheckEntries(const std::set<std::string>& expected, const char* run) {
   }
 }
 
-// Lines as any reader of the inputs sees them: CR LF, CR and LF each end one.
-std::vector<std::string_view> InputLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  // An end-of-file byte as the very last byte ends the file, as the reader has it.
+// Lines as any reader of the inputs sees them: CR LF, CR and LF each end one. An
+// end-of-file byte as the very last byte ends the file, as the reader has it.
+std::vector<std::string> InputLines(std::string_view text) {
   if (!text.empty() && text.back() == '\x1a') text.remove_suffix(1);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-  }
-  return lines;
+  return tandemo::test::SplitLines(text);
 }
 
 // An output's lines; each must end in CR LF, and no other CR or LF may occur.
@@ -215,7 +204,7 @@ void CheckFailure(const Run& run) {
 // What holds for every successful merge: CR LF lines, none empty; the first
 // file's non-empty lines first, unchanged; after them only marker lines "@n,..."
 // and lines of the data sections, whose time stamps strictly increase.
-void CheckSuccess(Run& run, const std::vector<std::string_view>& firstLines,
+void CheckSuccess(Run& run, const std::vector<std::string>& firstLines,
                   const std::vector<std::string_view>& contents) {
   run.lines = OutputLines(run.output, run.name);
   const tandemo::MergeSummary& s = run.outcome.summary;
@@ -227,7 +216,7 @@ void CheckSuccess(Run& run, const std::vector<std::string_view>& firstLines,
   // A cut-short last data line left out of a file is its last non-empty line.
   auto checkCutShort = [&](const std::optional<tandemo::CutShortLine>& cut, std::string_view input) {
     if (!cut) return;
-    const std::vector<std::string_view> lines = InputLines(input);
+    const std::vector<std::string> lines = InputLines(input);
     CHECK(cut->line >= 1 && static_cast<std::size_t>(cut->line) <= lines.size() &&
               lines[static_cast<std::size_t>(cut->line) - 1] == cut->text,
           std::string(run.name) + ": the line reported cut short is not the file's: " + cut->text);
@@ -306,7 +295,7 @@ std::string WithoutStartTime(std::string_view line) {
 // line's start time replaced. A start time moves by what the injection's first data
 // line moved.
 void CheckAppendedFromSecond(const Run& plain, std::size_t firstCount, std::string_view second) {
-  const std::vector<std::string_view> source = InputLines(second);
+  const std::vector<std::string> source = InputLines(second);
   std::vector<std::string_view> sourceOf(plain.lines.size());
   std::size_t j = 0;
   for (std::size_t i = firstCount; i < plain.lines.size(); ++i) {
@@ -418,7 +407,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     names.insert(name);
     WriteFile(inputs.back(), contents[i]);
   }
-  const std::vector<std::string_view> firstLines = InputLines(contents[0]);
+  const std::vector<std::string> firstLines = InputLines(contents[0]);
   std::size_t firstCount = 0;
   for (std::string_view l : firstLines)
     if (!l.empty()) ++firstCount;

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -159,7 +160,13 @@ TEST_P(PermissionBitsTest, ReplacedOutputKeepsItsMode) {
 #endif
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, PermissionBitsTest, testing::Values(0600, 0640, 0664, 0755, 0604));
+// "Mode0640": the bits in octal, as chmod takes them.
+INSTANTIATE_TEST_SUITE_P(Modes, PermissionBitsTest, testing::Values(0600, 0640, 0664, 0755, 0604),
+                         [](const testing::TestParamInfo<mode_t>& p) {
+                           char octal[16];
+                           char* end = std::to_chars(octal, octal + sizeof octal, p.param, 8).ptr;
+                           return "Mode0" + std::string(octal, end);
+                         });
 
 TEST(NewOutputTest, GetsTheUsualModeOfANewFile) {
 #ifdef _WIN32

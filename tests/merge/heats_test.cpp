@@ -287,9 +287,15 @@ TEST_P(WaterLike, IntegratesNearZero) {
   }
 }
 
+// "Mg1EDTAp1a_From13": the file and the injection the heats are taken from.
+std::string RealCaseName(const testing::TestParamInfo<RealCase>& p) {
+  return test::FileCaseName(p.param.file) + "_From" + std::to_string(p.param.fromInjection);
+}
+
 INSTANTIATE_TEST_SUITE_P(RealFiles, WaterLike,
                          testing::Values(RealCase{"20191018a5.itc", kCbsCaii, 1},
-                                         RealCase{"Mg1EDTAp1a.itc", kMgEdta, 13}));
+                                         RealCase{"Mg1EDTAp1a.itc", kMgEdta, 13}),
+                         RealCaseName);
 
 // A binding titration gives heats of one sign while sites are being taken; the sign
 // may turn once, to the heat of mixing, after the heats have fallen to a few percent
@@ -334,7 +340,8 @@ TEST_P(Binding, HeatsChangeSignOnlyOnceSaturated) {
 INSTANTIATE_TEST_SUITE_P(RealFiles, Binding,
                          testing::Values(RealCase{"Mg1EDTAp1a.itc", kMgEdta, 1},
                                          RealCase{"PIIE09trypsin2502111.itc", kTrypsin, 1},
-                                         RealCase{"sample2.itc", kSample2, 1}));
+                                         RealCase{"sample2.itc", kSample2, 1}),
+                         RealCaseName);
 
 }  // namespace
 }  // namespace tandemo

@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "failure_cases.hpp"
 #include "merge/tracked_output.hpp"
 #include "test_support.hpp"
 
@@ -22,12 +23,6 @@ namespace {
 using test::FileState;
 using test::TempDir;
 using test::Text;
-
-// Replaces every "{dir}" in a message with the test's folder.
-std::string InDir(std::string text, const std::string& dir) {
-  for (std::size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir);
-  return text;
-}
 
 struct Merged {
   MergeOutcome outcome;
@@ -98,16 +93,9 @@ TEST(MergeRunTest, FirstFileIsCopiedWithoutItsEmptyLines) {
 // The first file's lines as the merge copies them: split at CR LF, CR and LF,
 // empty lines dropped, each ended with CR LF.
 std::string CopiedLines(const std::string& bytes) {
-  std::string out, line;
-  for (std::size_t i = 0; i <= bytes.size(); ++i) {
-    const bool end = i == bytes.size();
-    if (!end && bytes[i] != '\r' && bytes[i] != '\n') {
-      line += bytes[i];
-      continue;
-    }
-    if (!end && bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+  std::string out;
+  for (const std::string& line : test::SplitLines(bytes)) {
     if (!line.empty()) out += line + "\r\n";
-    line.clear();
   }
   return out;
 }
@@ -383,10 +371,7 @@ std::string MixedEnds(const std::string& crlfText) {
   static const char* const kEnds[] = {"\n", "\r\n", "\r"};
   std::string out;
   std::size_t n = 0;
-  for (std::size_t start = 0, at; (at = crlfText.find("\r\n", start)) != std::string::npos; start = at + 2) {
-    out += crlfText.substr(start, at - start);
-    out += kEnds[n++ % 3];
-  }
+  for (const std::string& line : test::SplitLines(crlfText)) out += line + kEnds[n++ % 3];
   return out;
 }
 
@@ -409,9 +394,14 @@ TEST_P(LineEndTest, MergesLikeCrLf) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, LineEndTest,
-                         testing::Combine(testing::Values(LineEndCase{"LfOnly", "\n"}, LineEndCase{"CrOnly", "\r"},
+                         testing::Combine(testing::Values(LineEndCase{"LfOnly", "\n"},
+                                                          LineEndCase{"CrOnly", "\r"},
                                                           LineEndCase{"Mixed", "mixed"}),
-                                          testing::Bool()));
+                                          testing::Bool()),
+                         [](const testing::TestParamInfo<std::tuple<LineEndCase, bool>>& p) {
+                           return std::get<0>(p.param).name +
+                                  (std::get<1>(p.param) ? "_Compensated" : "_Uncompensated");
+                         });
 
 TEST(MergeRunTest, LfOnlyFileWithoutFinalLineEnd) {
   TempDir dir;
@@ -433,183 +423,35 @@ TEST(MergeRunTest, OutputMayBeAnInputFile) {
   }
 }
 
-// Every failure: its exact message, the output left as it was (or not created),
-// and no scratch file left in the folder.
-enum class Setup {
-  Files,
-  FirstMissing,
-  SecondMissing,
-  FirstIsFolder,
-  FirstPathEmpty,
-  OutputFolderMissing,
-  OutputIsFolder,
-  OutputPathEmpty
-};
-
-struct FailureCase {
-  std::string name;
-  Setup setup;
-  std::string first;
-  std::string second;
-  bool compensate;
-  std::string message;  // "{dir}" stands for the test's folder
-};
-std::ostream& operator<<(std::ostream& os, const FailureCase& c) { return os << c.name; }
-
 const std::string kFirst = Text({"$ITC", "@0", "1.0,1.0", "2.0,2.0"});
 const std::string kSecond = Text({"@0", "1.0,5.0", "@1,x", "2.0,6.0"});
 
-class MergeFailureTest : public testing::TestWithParam<std::tuple<FailureCase, bool>> {};
+// Every failure of the table the command line's test shares: its code and exact
+// message, the output left as it was (or not created), and no scratch file left in
+// the folder. The files are inspected and merged as the front ends do.
+class MergeFailureTest : public testing::TestWithParam<test::FailureRun> {};
 
 TEST_P(MergeFailureTest, LeavesTheOutputAsItWas) {
-  const auto& [c, outputExists] = GetParam();
+  const test::FailureCase& c = GetParam().failure;
   TempDir dir;
-  std::string first = dir / "first.itc";
-  std::string second = dir / "second.itc";
-  std::string output = dir / "out.itc";
-  if (c.setup != Setup::FirstMissing && c.setup != Setup::FirstIsFolder) test::WriteFile(first, c.first);
-  if (c.setup == Setup::FirstIsFolder) {
-    ASSERT_TRUE(std::filesystem::create_directory(first));
-  }
-  if (c.setup != Setup::SecondMissing) test::WriteFile(second, c.second);
-  if (c.setup == Setup::FirstPathEmpty) first.clear();
-  if (c.setup == Setup::OutputFolderMissing) output = dir / "missing/out.itc";
-  if (c.setup == Setup::OutputPathEmpty) output.clear();
-  if (c.setup == Setup::OutputIsFolder) {
-    ASSERT_TRUE(std::filesystem::create_directory(output));
-    test::SetOldMtime(output);
-  } else if (outputExists) {
-    test::WriteFile(output, "the previous result\r\n");
-    ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
-    test::SetOldMtime(output);
-  }
-  const FileState before = FileState::Of(output);
+  const test::FailurePaths paths = test::LayOut(GetParam(), dir);
+  const FileState before = FileState::Of(paths.output);
   const std::vector<std::string> listing = test::ListDir(dir.path());
 
-  MergeOutcome o = RunMerge(first, second, output, c.compensate);
+  MergeRequest request{{paths.first, paths.second}, paths.output, {}};
+  request.options.compensate = c.compensate;
+  request.options.force = c.force;
+  MergeOutcome o = RunMerge(request, Inspect(request.inputs));
   ASSERT_FALSE(o.ok()) << "merged: " << Describe(o.summary);
-  EXPECT_EQ(o.error->Message(), InDir(c.message, dir.path()));
-  EXPECT_EQ(FileState::Of(output), before);
+  EXPECT_EQ(static_cast<int>(o.error->code), c.code);
+  EXPECT_EQ(o.error->Message(), test::InDir(c.message, dir.path()));
+  EXPECT_EQ(FileState::Of(paths.output), before);
   EXPECT_EQ(test::ListDir(dir.path()), listing);
 }
 
-std::string FailureName(const testing::TestParamInfo<std::tuple<FailureCase, bool>>& p) {
-  return std::get<0>(p.param).name + (std::get<1>(p.param) ? "_OutputExists" : "_NoOutput");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, MergeFailureTest,
-    testing::Combine(
-        testing::Values(
-            FailureCase{"FirstMissing", Setup::FirstMissing, "", kSecond, false,
-                        "File not found (53): first file: \"{dir}/first.itc\" cannot be opened: No such file or "
-                        "directory"},
-            FailureCase{"SecondMissing", Setup::SecondMissing, kFirst, "", false,
-                        "File not found (53): second file: \"{dir}/second.itc\" cannot be opened: No such file or "
-                        "directory"},
-            FailureCase{"FirstIsFolder", Setup::FirstIsFolder, "", kSecond, false,
-                        "Path/File access error (75): first file: \"{dir}/first.itc\" cannot be opened: Is a "
-                        "directory"},
-            FailureCase{"FirstPathEmpty", Setup::FirstPathEmpty, kFirst, kSecond, false,
-                        "Bad file name (52): first file: no path was given"},
-            FailureCase{"MarkerNumberOverflow", Setup::Files, kFirst, Text({"@1,x", "3,3", "@2147483647,y"}), false,
-                        "Overflow (6): second file, line 3: the injection number 2147483647 + 1 does not fit in "
-                        "32 bits"},
-            FailureCase{"TimeStampOverflow", Setup::Files, Text({"@0", "2147483645,1", "2147483647,2"}), kSecond,
-                        false,
-                        "Overflow (6): second file, line 4: the time stamp 2147483647 + 2 leaves the 32-bit "
-                        "range"},
-            // 32767.5 - 0 rounds to 32768, one past the largest 16-bit step.
-            FailureCase{"TimeStepOverflow", Setup::Files, Text({"@0", "0,1", "32767.5,2"}), kSecond, false,
-                        "Overflow (6): first file, line 3: the time step from \"0\" to \"32767.5\" does not fit in 16 "
-                        "bits"},
-            FailureCase{"LastTimeStampOverflow", Setup::Files, Text({"@0", "2147483640,1", "2147483648,2"}), kSecond,
-                        false,
-                        "Overflow (6): first file, line 3: the time stamp \"2147483648\" does not fit in 32 bits"},
-            FailureCase{"LastDataCommaAt32767", Setup::Files,
-                        Text({"@0", "1,1", "2" + std::string(32765, ' ') + ",5"}), kSecond, false,
-                        "Overflow (6): first file, line 3: the first comma stands at position 32767; the position "
-                        "after it does not fit in 16 bits"},
-            FailureCase{"SecondCommaAt32768", Setup::Files, kFirst,
-                        Text({"@0", "1,1", "@1,x", std::string(32767, '3') + ",3"}), false,
-                        "Overflow (6): second file, line 4: the first comma stands at position 32768, beyond 32767"},
-            FailureCase{"Subscript", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "no comma"}), true,
-                        "Subscript out of range (9): second file, line 5: the line \"no comma\" inside a data "
-                        "section has no DP field to compensate"},
-            FailureCase{"TypeMismatch", Setup::Files, kFirst, Text({"@0", "1,1", "@1,x", "2,2", "3,abc", "4,4"}), true,
-                        "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number"},
-            FailureCase{"OffsetOverflow", Setup::Files, Text({"@0", "1,1", "2,-3e38"}),
-                        Text({"@0", "1,3e38", "@1,x", "2,2"}), true,
-                        "Overflow (6): second file, line 4: the DP offset between the reference DP 3e+38 and the "
-                        "first file's last DP -3e+38 is beyond the 32-bit float range"},
-            // Nothing that is not a continuation is written: a file without an injection to append.
-            FailureCase{"SecondEmpty", Setup::Files, kFirst, "", true,
-                        "No injection (1006): second file: no injection to append; is it an ITC data file? "
-                        "(\"{dir}/second.itc\")"},
-            FailureCase{"SecondIsText", Setup::Files, kFirst, Text({"Notes on the run, 2 of 3", "@ home"}), false,
-                        "No injection (1006): second file: no injection to append; is it an ITC data file? "
-                        "(\"{dir}/second.itc\")"},
-            FailureCase{"SecondOnlyBaseline", Setup::Files, kFirst, Text({"$ITC", "@0", "1,1", "2,2"}), false,
-                        "No injection (1006): second file: no injection to append; is it an ITC data file? "
-                        "(\"{dir}/second.itc\")"},
-            FailureCase{"SecondIsFirstAgain", Setup::Files, kFirst, kFirst, false,
-                        "Same run twice (1005): second file: \"{dir}/second.itc\" is the first file again (the "
-                        "same bytes); nothing was written"},
-            FailureCase{"NoBaseline", Setup::Files, kFirst, Text({"$ 1 , 2 ", "@1,x", "", "2,2"}), true,
-                        "No baseline (1002): second file, line 4: no baseline line (a line with a comma after the "
-                        "first marker line) comes before the first data line, so there is no reference DP to "
-                        "compensate from"},
-            FailureCase{"EmptyFirstFile", Setup::Files, "", kSecond, false,
-                        "No time step (1001): first file: fewer than two data lines (lines with a comma after the "
-                        "first marker line), so the time step cannot be taken"},
-            // Header lines with commas come before the first marker line: they are no data lines.
-            FailureCase{"OnlyHeaderLines", Setup::Files, Text({"$ 1 , 2", "$ 3 , 4", "@0"}), kSecond, false,
-                        "No time step (1001): first file: fewer than two data lines (lines with a comma after the "
-                        "first marker line), so the time step cannot be taken"},
-            FailureCase{"OneDataLine", Setup::Files, Text({"$ 1 , 2", "@0", "5.0,1", "", "@1,x", "note"}), kSecond,
-                        false,
-                        "No time step (1001): first file: fewer than two data lines (lines with a comma after the "
-                        "first marker line), so the time step cannot be taken"},
-            // Without its cut-short last line the first file has one data line left.
-            FailureCase{"OneDataLineBesideACutShortOne", Setup::Files, Text({"@0", "1.00,9.1,25", "2.00,9.2"}),
-                        kSecond, false,
-                        "No time step (1001): first file: fewer than two data lines (lines with a comma after the "
-                        "first marker line), so the time step cannot be taken"},
-            FailureCase{"StepZero", Setup::Files, Text({"@0", "5.00,1", "5.00,2"}), kSecond, false,
-                        "No time step (1001): first file, line 3: the last two data lines have the time stamps "
-                        "\"5.00\" and \"5.00\", a time step of 0 that would not advance the time axis"},
-            // 0.004 s is 0.4 hundredths, which rounds to 0.
-            FailureCase{"StepRoundsToZero", Setup::Files, Text({"@0", "5.000,1", "5.004,2", ""}), kSecond, false,
-                        "No time step (1001): first file, line 3: the last two data lines have the time stamps "
-                        "\"5.000\" and \"5.004\", a time step of 0 that would not advance the time axis"},
-            FailureCase{"StepNegativeHalf", Setup::Files, Text({"@0", "5.5,1", "5.0,2"}), kSecond, false,
-                        "No time step (1001): first file, line 3: the last two data lines have the time stamps "
-                        "\"5.5\" and \"5.0\", a time step of -0.5 that would not advance the time axis"},
-            FailureCase{"StepNegative", Setup::Files, Text({"@0", "10.00,1", "5.00,2", "@2"}), kSecond, false,
-                        "No time step (1001): first file, line 3: the last two data lines have the time stamps "
-                        "\"10.00\" and \"5.00\", a time step of -5 that would not advance the time axis"}),
-        testing::Bool()),
-    FailureName);
-
-// Where the output path itself is wrong there is one state of it only: no file in
-// a missing folder, a folder where the file should be.
-INSTANTIATE_TEST_SUITE_P(
-    OutputPaths, MergeFailureTest,
-    testing::Values(
-        std::make_tuple(
-            FailureCase{"OutputFolderMissing", Setup::OutputFolderMissing, kFirst, kSecond, false,
-                        "Path not found (76): output file: cannot create a file in the folder \"{dir}/missing\": "
-                        "No such file or directory"},
-            false),
-        std::make_tuple(
-            FailureCase{"OutputIsFolder", Setup::OutputIsFolder, kFirst, kSecond, false,
-                        "Path/File access error (75): output file: \"{dir}/out.itc\" is a folder, not a file that "
-                        "can be replaced"},
-            true),
-        std::make_tuple(FailureCase{"OutputPathEmpty", Setup::OutputPathEmpty, kFirst, kSecond, false,
-                                    "Bad file name (52): output file: no output path was given"},
-                        false)),
-    FailureName);
+INSTANTIATE_TEST_SUITE_P(Table, MergeFailureTest,
+                         testing::ValuesIn(test::FailureRuns(test::RunBy::Engine)),
+                         test::FailureRunName);
 
 }  // namespace
 }  // namespace tandemo
@@ -786,10 +628,8 @@ TEST(MergeIntoObserverTest, SeesTheLinesTheFileHoldsAndWritesNothing) {
   RecordingObserver written;
   const MergeOutcome withFile = RunMerge(request, inspection, &written);
   ASSERT_TRUE(withFile.ok()) << withFile.error->Message();
-  std::vector<std::string> fileLines;
-  const std::string bytes = test::ReadFile(dir / "out.itc").value_or("");
-  for (std::size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
-    fileLines.push_back(bytes.substr(at, end - at));
+  const std::vector<std::string> fileLines =
+      test::SplitLines(test::ReadFile(dir / "out.itc").value_or(""));
   ASSERT_EQ(written.lines.size(), fileLines.size());
   for (std::size_t i = 0; i < fileLines.size(); ++i) EXPECT_EQ(written.lines[i].text, fileLines[i]);
   EXPECT_EQ(written.lines, (std::vector<LineRecord>{{"$ITC", 1, 1},

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <ostream>
 #include <sstream>
 #include <tuple>
 
@@ -24,8 +25,8 @@
 namespace tandemo {
 namespace {
 
-using testing::CrLfLines;
-using testing::Portion;
+using test::Portion;
+using test::SplitLines;
 
 // The scratch folder of a test, with the few things these tests do in it.
 class TempDir : public test::TempDir {
@@ -75,7 +76,7 @@ TEST(HeaderUpdate, OffLeavesTheFirstHeaderAsItStands) {
   std::string b = dir.Write("b.itc", Second(3).Text());
   ASSERT_TRUE(Merge({a, b}, dir.Path("plain.itc"), false).ok());
   ASSERT_TRUE(RunMerge(a, b, dir.Path("two.itc"), false).ok());
-  std::vector<std::string> lines = CrLfLines(ReadAll(dir.Path("plain.itc")));
+  std::vector<std::string> lines = SplitLines(ReadAll(dir.Path("plain.itc")));
   EXPECT_EQ(lines[1], "$ 2 ");
   EXPECT_EQ(lines[12], "# 0 ");  // right after the first file's two injection lines
   EXPECT_EQ(ReadAll(dir.Path("plain.itc")), ReadAll(dir.Path("two.itc")));
@@ -92,8 +93,8 @@ TEST(HeaderUpdate, CountAndInjectionLinesOfEveryPortion) {
   ASSERT_TRUE(done.ok()) << done.error->Message();
   EXPECT_EQ(done.summary.injectionsAnnounced, 5);
 
-  std::vector<std::string> out = CrLfLines(ReadAll(dir.Path("out.itc")));
-  std::vector<std::string> in = CrLfLines(first.Text());
+  std::vector<std::string> out = SplitLines(ReadAll(dir.Path("out.itc")));
+  std::vector<std::string> in = SplitLines(first.Text());
   EXPECT_EQ(out[1], "$  5   ");
   for (int k = 1; k <= 2; ++k) EXPECT_EQ(out[9 + static_cast<std::size_t>(k)], first.injectionLine(k));
   for (int k = 1; k <= 3; ++k) EXPECT_EQ(out[11 + static_cast<std::size_t>(k)], second.injectionLine(k));
@@ -114,7 +115,7 @@ TEST(HeaderUpdate, OnlyTheInjectionsAppendedAreListed) {
   std::string b = dir.Write("b.itc", text);
   MergeOutcome done = Merge({a, b}, dir.Path("out.itc"), true);
   ASSERT_TRUE(done.ok()) << done.error->Message();
-  std::vector<std::string> out = CrLfLines(ReadAll(dir.Path("out.itc")));
+  std::vector<std::string> out = SplitLines(ReadAll(dir.Path("out.itc")));
   EXPECT_EQ(out[1], "$ 4 ");
   EXPECT_EQ(out[12], second.injectionLine(1));
   EXPECT_EQ(out[13], second.injectionLine(2));
@@ -127,6 +128,7 @@ struct RefusedHeader {
   std::string second;
   std::string message;
 };
+std::ostream& operator<<(std::ostream& os, const RefusedHeader& c) { return os << c.name; }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   text.replace(text.find(from), from.size(), to);
@@ -209,7 +211,12 @@ TEST_P(ThreePortions, SameAsTwoJoinsInARow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, ThreePortions,
-                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<bool, bool>>& p) {
+                           return std::string(std::get<0>(p.param) ? "Compensated"
+                                                                   : "Uncompensated") +
+                                  (std::get<1>(p.param) ? "_HeaderUpdated" : "_HeaderAsIs");
+                         });
 
 // ------------------------------------------------------------------ comparison
 
@@ -219,6 +226,7 @@ struct DifferenceCase {
   std::vector<std::string> differences;  // as described to the user
   std::vector<std::string> notes;
 };
+std::ostream& operator<<(std::ostream& os, const DifferenceCase& c) { return os << c.name; }
 
 class Compare : public ::testing::TestWithParam<DifferenceCase> {};
 
@@ -283,6 +291,7 @@ struct RunOrderCase {
   std::vector<std::string> differences;
   std::vector<std::string> notCompared;
 };
+std::ostream& operator<<(std::ostream& os, const RunOrderCase& c) { return os << c.name; }
 
 class RunOrder : public ::testing::TestWithParam<RunOrderCase> {};
 
@@ -627,23 +636,6 @@ struct Cut {
   std::string first, second;
 };
 
-std::vector<std::string> SplitAnyLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string cur;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char ch = text[i];
-    if (ch == '\r' || ch == '\n') {
-      lines.push_back(cur);
-      cur.clear();
-      if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      cur += ch;
-    }
-  }
-  if (!cur.empty()) lines.push_back(cur);
-  return lines;
-}
-
 // How the first portion ends.
 enum class FirstRun {
   Complete,      // its header announces the injections it performed
@@ -715,6 +707,10 @@ struct RealFile {
   int firstInjections;
   FirstRun firstRun;
 };
+std::ostream& operator<<(std::ostream& os, const RealFile& c) {
+  return os << c.name << ", first portion of " << c.firstInjections << " injections"
+            << (c.firstRun == FirstRun::StoppedEarly ? ", stopped early" : "");
+}
 
 class RealFiles : public ::testing::TestWithParam<RealFile> {};
 
@@ -724,7 +720,7 @@ TEST_P(RealFiles, PortionsWithTheirOwnHeadersRebuildTheTitration) {
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "real files not present at " << path;
   const std::string original = ReadAll(path);
   const bool lfOnly = original.find('\r') == std::string::npos;
-  std::vector<std::string> lines = SplitAnyLines(original);
+  std::vector<std::string> lines = SplitLines(original);
   Cut cut = CutRealFile(lines, c.firstInjections, lfOnly ? "\n" : "\r\n", c.firstRun);
 
   TempDir dir;
@@ -745,7 +741,7 @@ TEST_P(RealFiles, PortionsWithTheirOwnHeadersRebuildTheTitration) {
                                                    [](const std::string& l) { return !l.empty() && l[0] == '@'; })) - 1;
   EXPECT_EQ(done.summary.injectionsAnnounced, total);
   EXPECT_EQ(done.summary.plannedNotRun, c.firstRun == FirstRun::StoppedEarly ? total - c.firstInjections : 0);
-  std::vector<std::string> merged = SplitAnyLines(ReadAll(dir.Path("out.itc")));
+  std::vector<std::string> merged = SplitLines(ReadAll(dir.Path("out.itc")));
   ASSERT_EQ(merged.size(), lines.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
     // Time stamps are written back as whole seconds with two decimals, as the instrument does,
@@ -755,24 +751,24 @@ TEST_P(RealFiles, PortionsWithTheirOwnHeadersRebuildTheTitration) {
   EXPECT_EQ(ReadAll(dir.Path("out.itc")).find('\n') - 1, merged[0].size()) << "CR LF line ends";
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, RealFiles,
-                         ::testing::Values(RealFile{"Mg1EDTAp1a.itc", 10, FirstRun::Complete},
-                                           RealFile{"Mg1EDTAp1a.itc", 15, FirstRun::StoppedEarly},
-                                           RealFile{"PIIE09trypsin2502111.itc", 5, FirstRun::Complete},
-                                           RealFile{"PIIE09trypsin2502111.itc", 1, FirstRun::Complete},
-                                           RealFile{"PIIE09trypsin2502111.itc", 4, FirstRun::StoppedEarly},
-                                           RealFile{"102612c24.itc", 0, FirstRun::Complete},
-                                           RealFile{"102612c24.itc", 0, FirstRun::StoppedEarly},
-                                           RealFile{"sample2.itc", 6, FirstRun::Complete},
-                                           RealFile{"sample2.itc", 3, FirstRun::StoppedEarly},
-                                           RealFile{"20191018a5.itc", 5, FirstRun::Complete},
-                                           RealFile{"20191018a5.itc", 8, FirstRun::StoppedEarly}),
-                         [](const auto& test) {
-                           std::string name = test.param.name;
-                           name = name.substr(0, name.find('.'));
-                           return name + "_" + std::to_string(test.param.firstInjections) +
-                                  (test.param.firstRun == FirstRun::StoppedEarly ? "_StoppedEarly" : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Samples, RealFiles,
+    ::testing::Values(RealFile{"Mg1EDTAp1a.itc", 10, FirstRun::Complete},
+                      RealFile{"Mg1EDTAp1a.itc", 15, FirstRun::StoppedEarly},
+                      RealFile{"PIIE09trypsin2502111.itc", 5, FirstRun::Complete},
+                      RealFile{"PIIE09trypsin2502111.itc", 1, FirstRun::Complete},
+                      RealFile{"PIIE09trypsin2502111.itc", 4, FirstRun::StoppedEarly},
+                      RealFile{"102612c24.itc", 0, FirstRun::Complete},
+                      RealFile{"102612c24.itc", 0, FirstRun::StoppedEarly},
+                      RealFile{"sample2.itc", 6, FirstRun::Complete},
+                      RealFile{"sample2.itc", 3, FirstRun::StoppedEarly},
+                      RealFile{"20191018a5.itc", 5, FirstRun::Complete},
+                      RealFile{"20191018a5.itc", 8, FirstRun::StoppedEarly}),
+    [](const auto& test) {
+      return test::FileCaseName(test.param.name) + "_" +
+             std::to_string(test.param.firstInjections) +
+             (test.param.firstRun == FirstRun::StoppedEarly ? "_StoppedEarly" : "");
+    });
 
 }  // namespace
 }  // namespace tandemo

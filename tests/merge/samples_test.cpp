@@ -17,6 +17,7 @@
 namespace tandemo {
 namespace {
 
+using test::SplitLines;
 using test::TempDir;
 
 struct Sample {
@@ -24,20 +25,6 @@ struct Sample {
   int cutAt;  // the injection with which the second portion begins
 };
 std::ostream& operator<<(std::ostream& os, const Sample& s) { return os << s.file << " cut at @" << s.cutAt; }
-
-std::vector<std::string> SplitLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t lf = bytes.find('\n', start);
-    std::size_t stop = lf == std::string::npos ? bytes.size() : lf;
-    std::string line = bytes.substr(start, stop - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = stop + 1;
-  }
-  return lines;
-}
 
 std::vector<std::string> Split(const std::string& line) {
   std::vector<std::string> fields;
@@ -171,9 +158,13 @@ TEST_P(SampleTest, TwoPortionsRebuildTheOriginal) {
 
 INSTANTIATE_TEST_SUITE_P(RealFiles, SampleTest,
                          testing::Values(Sample{"PIIE09trypsin2502111.itc", 6},  // CR LF, 5 s step
-                                         Sample{"102612c24.itc", 1},             // CR LF, one injection
-                                         Sample{"sample2.itc", 7},               // LF only
-                                         Sample{"20191018a5.itc", 5},            // newest, start times
-                                         Sample{"Mg1EDTAp1a.itc", 12}));         // two marker fields
+                                         Sample{"102612c24.itc", 1},     // CR LF, one injection
+                                         Sample{"sample2.itc", 7},       // LF only
+                                         Sample{"20191018a5.itc", 5},    // newest, start times
+                                         Sample{"Mg1EDTAp1a.itc", 12}),  // two marker fields
+                         [](const testing::TestParamInfo<Sample>& p) {
+                           return test::FileCaseName(p.param.file) + "_CutAt" +
+                                  std::to_string(p.param.cutAt);
+                         });
 }  // namespace
 }  // namespace tandemo

@@ -11,6 +11,7 @@
 
 #include "merge/line_io.hpp"
 #include "merge/trace.hpp"
+#include "test_support.hpp"
 
 namespace tandemo::test {
 

@@ -225,12 +225,12 @@ TEST_P(SampleTraces, MarksInOrderAndReductionKeepsEveryBucketExtreme) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(RealFiles, SampleTraces,
-                         testing::Values(SampleCase{"Mg1EDTAp1a.itc", 23},
-                                         SampleCase{"PIIE09trypsin2502111.itc", 10},
-                                         SampleCase{"102612c24.itc", 1},
-                                         SampleCase{"sample2.itc", 11},
-                                         SampleCase{"20191018a5.itc", 11}));
+INSTANTIATE_TEST_SUITE_P(
+    RealFiles, SampleTraces,
+    testing::Values(SampleCase{"Mg1EDTAp1a.itc", 23}, SampleCase{"PIIE09trypsin2502111.itc", 10},
+                    SampleCase{"102612c24.itc", 1}, SampleCase{"sample2.itc", 11},
+                    SampleCase{"20191018a5.itc", 11}),
+    [](const testing::TestParamInfo<SampleCase>& p) { return test::FileCaseName(p.param.file); });
 
 // Small cases worked by hand; the buckets are those ReduceForDrawing documents.
 struct ReductionCase {

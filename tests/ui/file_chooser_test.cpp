@@ -14,6 +14,9 @@
 #include "ui/file_chooser.hpp"
 #include "ui_test_support.hpp"
 
+using tandemo::test::RecordingNotifier;
+using tandemo::test::WhenModal;
+using tandemo::test::WriteBytes;
 using tandemo::ui::Configure;
 using tandemo::ui::DialogKind;
 using tandemo::ui::DroppedFiles;
@@ -24,9 +27,6 @@ using tandemo::ui::QtFileChooser;
 using tandemo::ui::StartFolderFor;
 using tandemo::ui::SuggestedOutputFor;
 using tandemo::ui::WithDefaultSuffix;
-using tandemo::ui::testing::RecordingNotifier;
-using tandemo::ui::testing::WhenModal;
-using tandemo::ui::testing::WriteBytes;
 
 Q_DECLARE_METATYPE(tandemo::ui::DialogKind)
 

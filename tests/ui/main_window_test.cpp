@@ -38,6 +38,13 @@
 #include "ui/wrapping_check_box.hpp"
 #include "ui_test_support.hpp"
 
+using tandemo::test::IsolatedSettings;
+using tandemo::test::Listing;
+using tandemo::test::ReadBytes;
+using tandemo::test::RecordingNotifier;
+using tandemo::test::ScriptedChooser;
+using tandemo::test::WhenModal;
+using tandemo::test::WriteBytes;
 using tandemo::ui::DialogKind;
 using tandemo::ui::FileRequest;
 using tandemo::ui::MainWindow;
@@ -48,13 +55,6 @@ using tandemo::ui::PreviewPanel;
 using tandemo::ui::SettingsRow;
 using tandemo::ui::TipWindow;
 using tandemo::ui::WrappingCheckBox;
-using tandemo::ui::testing::IsolatedSettings;
-using tandemo::ui::testing::Listing;
-using tandemo::ui::testing::ReadBytes;
-using tandemo::ui::testing::RecordingNotifier;
-using tandemo::ui::testing::ScriptedChooser;
-using tandemo::ui::testing::WhenModal;
-using tandemo::ui::testing::WriteBytes;
 
 Q_DECLARE_METATYPE(tandemo::ui::DialogKind)
 

@@ -9,8 +9,8 @@
 #include "ui/notifier.hpp"
 #include "ui_test_support.hpp"
 
+using tandemo::test::WhenModal;
 using tandemo::ui::QtNotifier;
-using tandemo::ui::testing::WhenModal;
 
 namespace {
 QString S(const char* text) { return QString::fromUtf8(text); }

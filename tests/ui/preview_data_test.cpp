@@ -83,8 +83,10 @@ class PreviewDataTest : public QObject {
       firstText.insert(0, "\r\n");  // before the header
       firstText.insert(firstText.find("@1"), "\r\n\r\n");  // inside the data
     }
-    QVERIFY(tandemo::ui::testing::WriteBytes(dir.filePath(S("a.itc")), QByteArray::fromStdString(firstText)));
-    QVERIFY(tandemo::ui::testing::WriteBytes(dir.filePath(S("b.itc")), QByteArray::fromStdString(second.text)));
+    QVERIFY(
+        tandemo::test::WriteBytes(dir.filePath(S("a.itc")), QByteArray::fromStdString(firstText)));
+    QVERIFY(tandemo::test::WriteBytes(dir.filePath(S("b.itc")),
+                                      QByteArray::fromStdString(second.text)));
     const PreviewInput input{Local(dir.filePath(S("a.itc"))), Local(dir.filePath(S("b.itc"))), compensate};
 
     const tandemo::ui::MergedLines merged = tandemo::ui::TraceMergedLines(input);

@@ -42,8 +42,8 @@ bool WritePair(const QString& dir, const tandemo::itcgen::TitrationSettings& fir
   tandemo::itcgen::StringSink a, b, unused;
   tandemo::itcgen::WritePair(first, a, unused);
   tandemo::itcgen::WritePair(second, unused, b);
-  return tandemo::ui::testing::WriteBytes(dir + S("/first.itc"), QByteArray::fromStdString(a.text)) &&
-         tandemo::ui::testing::WriteBytes(dir + S("/second.itc"), QByteArray::fromStdString(b.text));
+  return tandemo::test::WriteBytes(dir + S("/first.itc"), QByteArray::fromStdString(a.text)) &&
+         tandemo::test::WriteBytes(dir + S("/second.itc"), QByteArray::fromStdString(b.text));
 }
 
 bool Finish(QSignalSpy& spy) {
@@ -341,7 +341,7 @@ class PreviewPanelTest : public QObject {
     QTest::mouseClick(panel.savePictureButton(), Qt::LeftButton);
     QCOMPARE(asked, 1);
     QCOMPARE(askedOver, &panel);
-    QCOMPARE(tandemo::ui::testing::Listing(dir.path()), QStringList{written});
+    QCOMPARE(tandemo::test::Listing(dir.path()), QStringList{written});
     const QString path = dir.filePath(written);
     if (written.endsWith(S(".png"))) {
       QImage image;
@@ -349,7 +349,7 @@ class PreviewPanelTest : public QObject {
       // Both charts side by side, at twice the screen's pixels.
       QCOMPARE(image.width(), 2 * (panel.thermogram()->viewport()->width() + panel.heats()->viewport()->width()));
     } else {
-      const QByteArray bytes = tandemo::ui::testing::ReadBytes(path);
+      const QByteArray bytes = tandemo::test::ReadBytes(path);
       QVERIFY(bytes.startsWith("<?xml"));
       QVERIFY(bytes.contains("<svg"));
       QVERIFY(bytes.contains("Time (min)"));  // text stays text
@@ -371,7 +371,7 @@ class PreviewPanelTest : public QObject {
     QString pngSuffix, svgSuffix;
     QStringList filters;
     QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
-    tandemo::ui::testing::WhenModal<QFileDialog> act([&](QFileDialog* dialog) {
+    tandemo::test::WhenModal<QFileDialog> act([&](QFileDialog* dialog) {
       mode = dialog->acceptMode();
       filters = dialog->nameFilters();
       pngSuffix = dialog->defaultSuffix();
@@ -391,7 +391,7 @@ class PreviewPanelTest : public QObject {
     QCOMPARE(filters, (QStringList{S("PNG image (*.png)"), S("SVG drawing (*.svg)")}));
     QCOMPARE(pngSuffix, S("png"));
     QCOMPARE(svgSuffix, S("svg"));
-    QCOMPARE(tandemo::ui::testing::Listing(dir.path()), QStringList{S("join.svg")});
+    QCOMPARE(tandemo::test::Listing(dir.path()), QStringList{S("join.svg")});
     QVERIFY(QSvgRenderer(dir.filePath(S("join.svg"))).isValid());
   }
 

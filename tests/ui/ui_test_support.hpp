@@ -21,17 +21,17 @@
 #include "ui/file_chooser.hpp"
 #include "ui/notifier.hpp"
 
-namespace tandemo::ui::testing {
+namespace tandemo::test {
 
 // Answers each display from a script and keeps what it was asked.
-class ScriptedChooser final : public FileChooser {
+class ScriptedChooser final : public ui::FileChooser {
  public:
   struct Call {
-    FileRequest request;
+    ui::FileRequest request;
     QWidget* parent;
   };
 
-  std::optional<QString> Choose(const FileRequest& request, QWidget* parent) override {
+  std::optional<QString> Choose(const ui::FileRequest& request, QWidget* parent) override {
     calls.push_back({request, parent});
     if (answers.empty()) return std::nullopt;
     std::optional<QString> answer = answers.front();
@@ -44,7 +44,7 @@ class ScriptedChooser final : public FileChooser {
 };
 
 // Keeps every box and beep in the order they came, and answers questions from a script.
-class RecordingNotifier final : public Notifier {
+class RecordingNotifier final : public ui::Notifier {
  public:
   struct Event {
     QString kind;  // "inform", "warn", "ask" or "beep"
@@ -162,4 +162,4 @@ inline QStringList Listing(const QString& dir) {
                              QDir::Name);
 }
 
-}  // namespace tandemo::ui::testing
+}  // namespace tandemo::test

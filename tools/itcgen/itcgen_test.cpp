@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -108,6 +109,7 @@ struct FormCase {
   const char* name;
   TitrationSettings settings;
 };
+std::ostream& operator<<(std::ostream& os, const FormCase& c) { return os << c.name; }
 
 TitrationSettings With(void (*change)(TitrationSettings&)) {
   TitrationSettings s;

@@ -1,5 +1,6 @@
 // Small helpers shared by the engine and command-line tests: a scratch folder
-// per test, whole-file reads and writes, and ITC text built from lines.
+// per test, whole-file reads and writes, and ITC text built from lines and taken
+// apart into lines.
 #pragma once
 
 #include <fcntl.h>
@@ -12,8 +13,8 @@
 #endif
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -27,6 +28,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "text_lines.hpp"
 
 namespace tandemo::test {
 
@@ -45,9 +48,9 @@ class TempDir {
   TempDir() {
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::filesystem::path p = std::filesystem::temp_directory_path() /
-                                ("tandemo-test-" + std::to_string(ProcessId()) + "-" +
-                                 std::to_string(rd()));
+      std::filesystem::path p =
+          std::filesystem::temp_directory_path() /
+          ("tandemo-test-" + std::to_string(ProcessId()) + "-" + std::to_string(rd()));
       std::error_code ec;
       if (std::filesystem::create_directory(p, ec)) {
         path_ = p.string();
@@ -89,7 +92,8 @@ inline std::optional<std::string> ReadFile(const std::string& path) {
 }
 
 // Each line followed by the given line end, the way an instrument writes them.
-inline std::string Text(std::initializer_list<std::string_view> lines, std::string_view end = "\r\n") {
+inline std::string Text(std::initializer_list<std::string_view> lines,
+                        std::string_view end = "\r\n") {
   std::string s;
   for (std::string_view l : lines) {
     s.append(l);
@@ -110,7 +114,8 @@ inline std::string Text(const std::vector<std::string>& lines, std::string_view 
 inline std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -119,7 +124,7 @@ inline std::vector<std::string> ListDir(const std::string& dir) {
 struct FileState {
   bool exists = false;
   std::string bytes;
-  unsigned mode = 0;        // type and permission bits as the system gives them
+  unsigned mode = 0;  // type and permission bits as the system gives them
   long long mtimeSeconds = 0;
   long long mtimeNanoseconds = 0;
 
@@ -131,7 +136,8 @@ struct FileState {
     const fs::file_status status = fs::symlink_status(path, ec);
     if (ec || !fs::exists(status)) return s;
     s.exists = true;
-    s.mode = static_cast<unsigned>(status.type()) << 16 | static_cast<unsigned>(status.permissions());
+    s.mode =
+        static_cast<unsigned>(status.type()) << 16 | static_cast<unsigned>(status.permissions());
     const auto since = fs::last_write_time(path, ec).time_since_epoch();
     const long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
     s.mtimeSeconds = ns / 1000000000;
@@ -149,8 +155,8 @@ struct FileState {
     return s;
   }
   bool operator==(const FileState& o) const {
-    return exists == o.exists && bytes == o.bytes && mode == o.mode && mtimeSeconds == o.mtimeSeconds &&
-           mtimeNanoseconds == o.mtimeNanoseconds;
+    return exists == o.exists && bytes == o.bytes && mode == o.mode &&
+           mtimeSeconds == o.mtimeSeconds && mtimeNanoseconds == o.mtimeNanoseconds;
   }
 };
 
@@ -166,8 +172,8 @@ inline void SetOldMtime(const std::string& path) {
   std::error_code ec;
   // The C runtime sets no folder's time there; a folder's state is compared all the same.
   if (std::filesystem::is_directory(path, ec)) return;
-  const std::chrono::sys_time<std::chrono::nanoseconds> old{std::chrono::seconds(978307200) +
-                                                            std::chrono::nanoseconds(123456700)};  // 2001-01-01
+  const std::chrono::sys_time<std::chrono::nanoseconds> old{
+      std::chrono::seconds(978307200) + std::chrono::nanoseconds(123456700)};  // 2001-01-01
   std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(old), ec);
   ASSERT_FALSE(ec) << path;
 #else
@@ -176,20 +182,39 @@ inline void SetOldMtime(const std::string& path) {
 #endif
 }
 
-// Turns the text of a file to the given line end (the text must use CR LF).
+// The text with each of its lines, the last one too, ended in `end` instead of
+// the line end it has.
 inline std::string WithLineEnd(std::string_view crlfText, std::string_view end) {
   std::string out;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t at = crlfText.find("\r\n", start);
-    if (at == std::string_view::npos) {
-      out.append(crlfText.substr(start));
-      return out;
-    }
-    out.append(crlfText.substr(start, at - start));
+  for (const std::string& line : SplitLines(crlfText)) {
+    out.append(line);
     out.append(end);
-    start = at + 2;
   }
+  return out;
+}
+
+// Replaces every "{dir}" in an expected text with the test's folder.
+inline std::string InDir(std::string text, const std::string& dir) {
+  for (std::size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir);
+  return text;
+}
+
+// A name for a case of a parameterised test, as GoogleTest takes it: letters and
+// digits kept, every other byte turned into '_' ("25 C, run 2" gives "25_C__run_2").
+inline std::string CaseName(std::string_view text) {
+  std::string name(text);
+  for (char& c : name) {
+    const bool alphanumeric =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alphanumeric) c = '_';
+  }
+  return name;
+}
+
+// The case name of a file: its name without the folder and the extension
+// ("../itc-samples/Mg1EDTAp1a.itc" gives "Mg1EDTAp1a").
+inline std::string FileCaseName(std::string_view file) {
+  return CaseName(std::filesystem::path(file).stem().string());
 }
 
 // A marker line with its fourth field, the injection's start time, moved by `delta`

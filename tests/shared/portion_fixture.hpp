@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tandemo::testing {
+namespace tandemo::test {
 
 struct Portion {
   std::string countLine = "$ 2 ";  // empty: derived from injections
@@ -21,15 +21,15 @@ struct Portion {
   int step = 2;
   int linesPerInjection = 3;
   int baselineLines = 3;
-  double dp = 10.5;        // DP of the first baseline line; each data line adds 0.01
+  double dp = 10.5;  // DP of the first baseline line; each data line adds 0.01
   std::string injectionLine(int k) const {
     return "$ " + std::to_string(k + 9) + " , 20 , 600 , 2 ";
   }
 
   std::string Text() const {
-    std::vector<std::string> lines = {"$ITC", countLine, "$NOT", temperature, "$ 300 ",
-                                      "$ 1000 ", "$ 5 ", "$ 2 ", "$ADCGainCode:  0 ",
-                                      "$False,True,True"};
+    std::vector<std::string> lines = {
+        "$ITC",    countLine, "$NOT", temperature,         "$ 300 ",
+        "$ 1000 ", "$ 5 ",    "$ 2 ", "$ADCGainCode:  0 ", "$False,True,True"};
     for (int k = 1; k <= injections; ++k) lines.push_back(injectionLine(k));
     lines.insert(lines.end(), {"# 0 ", syringe, cellConcentration, cell, "# 25 ", "?"});
     if (!unit.empty()) lines.push_back(unit);
@@ -55,12 +55,4 @@ struct Portion {
   }
 };
 
-inline std::vector<std::string> CrLfLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
-    lines.push_back(text.substr(start, at - start));
-  return lines;
-}
-
-}  // namespace tandemo::testing
+}  // namespace tandemo::test
