@@ -125,9 +125,11 @@ void CheckEntries(const std::set<std::string>& expected, const char* run) {
   }
 }
 
-// Lines as any reader of the inputs sees them: CR LF, CR and LF each end one. An
-// end-of-file byte as the very last byte ends the file, as the reader has it.
+// Lines as any reader of the inputs sees them: CR LF, CR and LF each end one.
+// Neither a byte order mark at the very start nor an end-of-file byte as the very
+// last byte is data, as the reader has it.
 std::vector<std::string> InputLines(std::string_view text) {
+  if (text.substr(0, 3) == "\xef\xbb\xbf") text.remove_prefix(3);
   if (!text.empty() && text.back() == '\x1a') text.remove_suffix(1);
   return tandemo::test::SplitLines(text);
 }

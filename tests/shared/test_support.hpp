@@ -182,13 +182,14 @@ inline void SetOldMtime(const std::string& path) {
 #endif
 }
 
-// The text with each of its lines, the last one too, ended in `end` instead of
-// the line end it has.
+// The text with each of its lines ended in `end` instead of the line end it has;
+// a last line without a line end keeps having none.
 inline std::string WithLineEnd(std::string_view crlfText, std::string_view end) {
   std::string out;
-  for (const std::string& line : SplitLines(crlfText)) {
-    out.append(line);
-    out.append(end);
+  const std::vector<std::string> lines = SplitLines(crlfText);
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    out.append(lines[k]);
+    if (k + 1 < lines.size() || crlfText.back() == '\n' || crlfText.back() == '\r') out.append(end);
   }
   return out;
 }
