@@ -193,7 +193,7 @@ QString PreviewPanel::SavePicture(const QString& path, const QString& selectedFi
   if (state_ != State::Shown && !(state_ == State::Working && shown_.ok()))
     return QStringLiteral("There is no preview to save yet.");
   const PictureTarget target = PictureTargetFor(path, selectedFilter);
-  const QString error = WritePicture(target, {thermogram_, heats_});
+  QString error = WritePicture(target, {thermogram_, heats_});
   if (error.isEmpty()) pictureFolder_ = QFileInfo(target.path).absolutePath();
   return error;
 }
