@@ -162,11 +162,16 @@ std::vector<std::string_view> Fields(std::string_view line) {
   }
 }
 
-// A whole field as a plain decimal number; false for anything else (blanks, "+", "&H").
+// A whole field as a plain decimal number; false for anything else (blanks, "+",
+// "&H"). A number too small for a double is one, read as 0 (or a subnormal); one
+// too large is none.
 bool PlainNumber(std::string_view text, double& out) {
   if (text.empty()) return false;
   auto r = std::from_chars(text.data(), text.data() + text.size(), out);
-  return r.ec == std::errc() && r.ptr == text.data() + text.size() && std::isfinite(out);
+  if (r.ptr != text.data() + text.size()) return false;
+  if (r.ec == std::errc::result_out_of_range) out = std::strtod(std::string(text).c_str(), nullptr);
+  else if (r.ec != std::errc()) return false;
+  return std::isfinite(out);
 }
 
 // The time stamp the merge writes, in hundredths: digits, "." and two decimals
