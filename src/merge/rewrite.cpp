@@ -340,6 +340,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     long long taken = 0;
     std::int64_t time = state.timeHundredths;
     const char* at = begin;
+    const char* latestStart = begin;
     const char* lineFeed = lineFeedFrom(at);
     while (lineFeed != nullptr) {
       const char* cr = lineFeed - 1;
@@ -363,7 +364,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
       recent[static_cast<std::size_t>(taken % 3)] = RunLine{text.substr(0, comma), rest, lineTime, lineNo};
       time = lineTime;
       ++taken;
-      lastDataStart = later.Offset() + static_cast<std::uint64_t>(at - begin);
+      latestStart = at;
       at = following;
       lineFeed = followingFeed;
     }
@@ -379,6 +380,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     const RunLine& latest = recent[static_cast<std::size_t>((taken - 1) % 3)];
     CopyInto(ownTimeBefore, latest.ownTime);
     haveOwnTimeBefore = true;
+    lastDataStart = later.Offset() + static_cast<std::uint64_t>(latestStart - begin);
     state.timeHundredths = time;
     report.dataLinesAppended += taken;
     appendedInARow += taken;
