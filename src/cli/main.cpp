@@ -1,8 +1,9 @@
 // tandemo-merge: the merge engine on the command line, for labs that script their work.
 #ifdef _WIN32
+#include <windows.h>  // first: shellapi.h needs its types
+
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #include <shellapi.h>
 #endif
 
