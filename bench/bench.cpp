@@ -64,8 +64,8 @@ struct ScratchFolder {
 
 // Reads every input and writes them one after the other to `output`, then flushes it to disk.
 // With `writeBackEarly`, written bytes are sent on to disk every 8 MiB as the merge does.
-std::optional<std::string> PlainCopy(const std::vector<std::string>& inputs, const std::string& output,
-                                     bool writeBackEarly = false) {
+std::optional<std::string> PlainCopy(const std::vector<std::string>& inputs,
+                                     const std::string& output, bool writeBackEarly = false) {
   int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (out < 0) return output + ": " + std::strerror(errno);
   std::vector<char> block(kCopyBlock);
@@ -178,11 +178,16 @@ int main(int argc, char** argv) {
     }
     const std::string_view value = argv[++i];
     bool ok = true;
-    if (arg == "--mb") ok = ParseCount(value, megabytes, 1, 100000);
-    else if (arg == "--repeat") ok = ParseCount(value, repeat, 1, 1000);
-    else if (arg == "--dir") dirOption = value;
-    else if (arg == "--merge") mergeCommand = value;
-    else ok = false;
+    if (arg == "--mb")
+      ok = ParseCount(value, megabytes, 1, 100000);
+    else if (arg == "--repeat")
+      ok = ParseCount(value, repeat, 1, 1000);
+    else if (arg == "--dir")
+      dirOption = value;
+    else if (arg == "--merge")
+      mergeCommand = value;
+    else
+      ok = false;
     if (!ok) {
       std::fprintf(stderr, "tandemo-bench: bad argument '%s'\n%.*s", argv[i - 1],
                    static_cast<int>(kUsage.size()), kUsage.data());
@@ -207,7 +212,8 @@ int main(int argc, char** argv) {
   const std::string output = folder + "/merged.itc";
 
   tandemo::itcgen::TitrationSettings settings;
-  if (auto problem = tandemo::itcgen::FitToSize(settings, static_cast<std::uint64_t>(megabytes) * 1000000)) {
+  if (auto problem =
+          tandemo::itcgen::FitToSize(settings, static_cast<std::uint64_t>(megabytes) * 1000000)) {
     std::fprintf(stderr, "tandemo-bench: %s\n", problem->c_str());
     return 1;
   }
@@ -230,16 +236,24 @@ int main(int argc, char** argv) {
   const double inputMb = (firstBytes + secondBytes) / 1e6;
 
   std::vector<Kind> kinds;
-  kinds.push_back({"plain copy (read, write, fsync)", [&] { return PlainCopy({first, second}, output); }, {}});
+  kinds.push_back({"plain copy (read, write, fsync)",
+                   [&] {
+                     return PlainCopy({first, second}, output);
+                   },
+                   {}});
 #ifdef __linux__
   // The merge sends what it wrote on to disk as it goes; so can a copy, for comparison.
   kinds.push_back({"plain copy, writing back early",
-                   [&] { return PlainCopy({first, second}, output, true); }, {}});
+                   [&] {
+                     return PlainCopy({first, second}, output, true);
+                   },
+                   {}});
 #endif
   for (bool compensate : {false, true}) {
     kinds.push_back({compensate ? "merge --compensate (engine)" : "merge (engine)",
                      [&, compensate]() -> std::optional<std::string> {
-                       tandemo::MergeOutcome o = tandemo::RunMerge(first, second, output, compensate);
+                       tandemo::MergeOutcome o =
+                           tandemo::RunMerge(first, second, output, compensate);
                        if (!o.ok()) return o.error->Message();
                        return std::nullopt;
                      },
@@ -252,18 +266,21 @@ int main(int argc, char** argv) {
       if (compensate) args.emplace_back("--compensate");
       args.insert(args.end(), {"-o", output, first, second});
       kinds.push_back({compensate ? "tandemo-merge --compensate" : "tandemo-merge",
-                       [args] { return RunCommand(args); }, {}});
+                       [args] { return RunCommand(args); },
+                       {}});
     }
   }
 
-  std::printf("tandemo-bench: a %s MB pair (first %s MB, second %s MB, %d + %d injections) in %s,\n"
-              "  generated in %s s\n",
-              Fixed(inputMb, 1).c_str(), Fixed(firstBytes / 1e6, 1).c_str(),
-              Fixed(secondBytes / 1e6, 1).c_str(), settings.firstInjections, settings.secondInjections,
-              folder.c_str(), Fixed(genSeconds, 1).c_str());
-  std::printf("Throughput: input MB (10^6 bytes of both files) / wall time; median of %lld runs,\n"
-              "best in brackets. Every run ends with its output flushed to disk.\n\n",
-              repeat);
+  std::printf(
+      "tandemo-bench: a %s MB pair (first %s MB, second %s MB, %d + %d injections) in %s,\n"
+      "  generated in %s s\n",
+      Fixed(inputMb, 1).c_str(), Fixed(firstBytes / 1e6, 1).c_str(),
+      Fixed(secondBytes / 1e6, 1).c_str(), settings.firstInjections, settings.secondInjections,
+      folder.c_str(), Fixed(genSeconds, 1).c_str());
+  std::printf(
+      "Throughput: input MB (10^6 bytes of both files) / wall time; median of %lld runs,\n"
+      "best in brackets. Every run ends with its output flushed to disk.\n\n",
+      repeat);
   std::fflush(stdout);
 
   // Interleaved, so that a slow spell of the disk does not fall on one kind alone.
@@ -282,8 +299,7 @@ int main(int argc, char** argv) {
   std::filesystem::remove(output);
 
   const double copyMbps = inputMb / Median(kinds[0].seconds);
-  std::printf("  %s%s%s\n", Padded("run", 34).c_str(), Padded("MB/s", 18).c_str(),
-              "of plain copy");
+  std::printf("  %s%s%s\n", Padded("run", 34).c_str(), Padded("MB/s", 18).c_str(), "of plain copy");
   for (const Kind& kind : kinds) {
     const double median = inputMb / Median(kind.seconds);
     const double best = inputMb / *std::min_element(kind.seconds.begin(), kind.seconds.end());
@@ -292,10 +308,11 @@ int main(int argc, char** argv) {
                        Fixed(median / copyMbps, 2);
     std::printf("%s\n", line.c_str());
   }
-  std::printf("\nTargets: merge at least 0.85 of the plain copy, merge --compensate at least 0.70.\n"
-              "tandemo-merge also compares the files first, reading their headers and tails.\n"
-              "Like the merge, the second copy starts writing to disk every 8 MiB as it goes.\n"
-              "Peak resident memory (target: below 16 MiB): /usr/bin/time -v tandemo-merge ...\n");
+  std::printf(
+      "\nTargets: merge at least 0.85 of the plain copy, merge --compensate at least 0.70.\n"
+      "tandemo-merge also compares the files first, reading their headers and tails.\n"
+      "Like the merge, the second copy starts writing to disk every 8 MiB as it goes.\n"
+      "Peak resident memory (target: below 16 MiB): /usr/bin/time -v tandemo-merge ...\n");
   if (!haveCommand) std::printf("(tandemo-merge not timed: %s not found)\n", mergeCommand.c_str());
   return 0;
 }

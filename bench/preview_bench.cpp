@@ -41,7 +41,9 @@ constexpr std::string_view kUsage =
     "  FILE...      one file: read as the first portion; more: merged with\n"
     "               compensation first, and the merged lines traced\n";
 
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -56,7 +58,8 @@ bool ReadNumber(std::string_view text, std::size_t& out) {
 // Lines a merged file holds from each portion: the first file's non-empty lines,
 // then, for each join, its injection marker lines and data lines (what the merge
 // writes of a file whose data sections hold no other lines).
-std::vector<long long> PortionLineCounts(const std::string& first, const tandemo::MergeSummary& summary) {
+std::vector<long long> PortionLineCounts(const std::string& first,
+                                         const tandemo::MergeSummary& summary) {
   std::vector<long long> counts;
   tandemo::LineReader reader;
   long long nonEmpty = 0;
@@ -65,7 +68,8 @@ std::vector<long long> PortionLineCounts(const std::string& first, const tandemo
     while (reader.Next(line) == tandemo::LineReader::Status::Line) nonEmpty += line.empty() ? 0 : 1;
   }
   counts.push_back(nonEmpty);
-  for (const tandemo::RewriteReport& r : summary.joins) counts.push_back(r.injectionsAppended + r.dataLinesAppended);
+  for (const tandemo::RewriteReport& r : summary.joins)
+    counts.push_back(r.injectionsAppended + r.dataLinesAppended);
   return counts;
 }
 
@@ -78,8 +82,8 @@ int main(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if ((arg == "--repeat" || arg == "--points") && i + 1 < argc) {
       if (!ReadNumber(argv[++i], arg == "--repeat" ? repeat : points)) {
-        std::fprintf(stderr, "tandemo-preview-bench: %s wants a whole number above 0\n%s", argv[i - 1],
-                     kUsage.data());
+        std::fprintf(stderr, "tandemo-preview-bench: %s wants a whole number above 0\n%s",
+                     argv[i - 1], kUsage.data());
         return 2;
       }
     } else if (arg == "--help") {
@@ -155,7 +159,8 @@ int main(int argc, char** argv) {
     for (std::size_t p = 1; p < portionLines.size(); ++p) builder.SetJoin(p, 0.0f, true);
     trace = builder.Finish();
     auto t1 = std::chrono::steady_clock::now();
-    const std::vector<tandemo::InjectionHeat> heats = IntegrateHeats(trace, CellContents{0.5, 0.05, 0.2});
+    const std::vector<tandemo::InjectionHeat> heats =
+        IntegrateHeats(trace, CellContents{0.5, 0.05, 0.2});
     auto t2 = std::chrono::steady_clock::now();
     const std::vector<tandemo::ReducedPortion> reduced = ReduceTrace(trace, points);
     auto t3 = std::chrono::steady_clock::now();
@@ -171,11 +176,15 @@ int main(int argc, char** argv) {
               trace.portions.size(), injections);
   for (std::size_t p = 0; p < trace.portions.size(); ++p)
     std::printf("  portion %zu: %zu data lines\n", p + 1, trace.PortionPoints(p).size());
-  if (inputs.size() > 1) std::printf("merge to a scratch file (not part of the preview): %.3f s\n", mergeSeconds);
+  if (inputs.size() > 1)
+    std::printf("merge to a scratch file (not part of the preview): %.3f s\n", mergeSeconds);
   std::printf("median of %zu runs:\n", repeat);
-  std::printf("  trace (lines in memory -> points, marks, joins)  %10.3f ms\n", Median(traceTimes) * 1e3);
-  std::printf("  heats                                            %10.3f ms\n", Median(heatTimes) * 1e3);
-  std::printf("  reduction to %zu points per portion            %10.3f ms\n", points, Median(reduceTimes) * 1e3);
+  std::printf("  trace (lines in memory -> points, marks, joins)  %10.3f ms\n",
+              Median(traceTimes) * 1e3);
+  std::printf("  heats                                            %10.3f ms\n",
+              Median(heatTimes) * 1e3);
+  std::printf("  reduction to %zu points per portion            %10.3f ms\n", points,
+              Median(reduceTimes) * 1e3);
   std::printf("  total                                            %10.3f ms\n", total * 1e3);
   return 0;
 }

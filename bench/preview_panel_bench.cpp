@@ -4,9 +4,9 @@
 // window's thread (BuildPreview) alone and the panel without the window. Runs on
 // the offscreen platform unless another is chosen. Reports figures; judges nothing.
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -30,7 +30,9 @@ namespace {
 class GivenFile final : public tandemo::ui::FileChooser {
  public:
   explicit GivenFile(QString path) : path_(std::move(path)) {}
-  std::optional<QString> Choose(const tandemo::ui::FileRequest&, QWidget*) override { return path_; }
+  std::optional<QString> Choose(const tandemo::ui::FileRequest&, QWidget*) override {
+    return path_;
+  }
 
  private:
   QString path_;
@@ -83,7 +85,8 @@ int main(int argc, char** argv) {
     }
   }
   if (args.size() != 2) {
-    std::fputs("Usage: tandemo-preview-panel-bench [--repeat R] [--no-compensate] FIRST SECOND\n", stderr);
+    std::fputs("Usage: tandemo-preview-panel-bench [--repeat R] [--no-compensate] FIRST SECOND\n",
+               stderr);
     return 2;
   }
 
@@ -91,8 +94,9 @@ int main(int argc, char** argv) {
   for (int run = 0; run < repeat; ++run) {
     QElapsedTimer clock;
     clock.start();
-    const tandemo::ui::PreviewData data = tandemo::ui::BuildPreview(
-        {QFile::encodeName(args[0]).toStdString(), QFile::encodeName(args[1]).toStdString(), compensate});
+    const tandemo::ui::PreviewData data =
+        tandemo::ui::BuildPreview({QFile::encodeName(args[0]).toStdString(),
+                                   QFile::encodeName(args[1]).toStdString(), compensate});
     building.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     if (data.error) {
       std::fprintf(stderr, "tandemo-preview-panel-bench: %s\n", data.error->Message().c_str());
@@ -123,7 +127,8 @@ int main(int argc, char** argv) {
     clock.restart();
     window.findChild<QPushButton*>(QStringLiteral("secondBrowseButton"))->click();
     if (!WaitForPreview(*window.preview())) {
-      std::fputs("tandemo-preview-panel-bench: no preview in the window within 10 minutes\n", stderr);
+      std::fputs("tandemo-preview-panel-bench: no preview in the window within 10 minutes\n",
+                 stderr);
       return 1;
     }
     windowReady.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
@@ -131,15 +136,25 @@ int main(int argc, char** argv) {
     windowOnScreen.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
   }
   std::printf("median of %d runs, compensation %s:\n", repeat, compensate ? "on" : "off");
-  std::printf("  BuildPreview alone, on this thread                                              %9.1f ms\n",
-              Median(building));
-  std::printf("  request to preview laid out (finished)                                          %9.1f ms\n",
-              Median(ready));
-  std::printf("  request to preview drawn on screen                                              %9.1f ms\n",
-              Median(onScreen));
-  std::printf("  in the window: second path set (Browse) to preview data ready (finished)        %9.1f ms\n",
-              Median(windowReady));
-  std::printf("  in the window: second path set (Browse) to preview drawn on screen              %9.1f ms\n",
-              Median(windowOnScreen));
+  std::printf(
+      "  BuildPreview alone, on this thread                                              %9.1f "
+      "ms\n",
+      Median(building));
+  std::printf(
+      "  request to preview laid out (finished)                                          %9.1f "
+      "ms\n",
+      Median(ready));
+  std::printf(
+      "  request to preview drawn on screen                                              %9.1f "
+      "ms\n",
+      Median(onScreen));
+  std::printf(
+      "  in the window: second path set (Browse) to preview data ready (finished)        %9.1f "
+      "ms\n",
+      Median(windowReady));
+  std::printf(
+      "  in the window: second path set (Browse) to preview drawn on screen              %9.1f "
+      "ms\n",
+      Median(windowOnScreen));
   return 0;
 }

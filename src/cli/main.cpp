@@ -104,7 +104,8 @@ int MergeFailed(const tandemo::MergeError& error, std::string_view hint = {}) {
 // scratch file first. Once the output is replaced the merge has succeeded, and
 // such a signal no longer changes that.
 #ifdef _WIN32
-// Windows has only these: Ctrl+C, Ctrl+Break and a request to end (the others have no meaning there).
+// Windows has only these: Ctrl+C, Ctrl+Break and a request to end (the others have no meaning
+// there).
 constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 
 extern "C" void OnTerminatingSignal(int sig) {
@@ -158,7 +159,6 @@ struct Table {
   std::string path;
 };
 
-
 bool WriteAll(int fd, std::string_view bytes, int& err) {
   while (!bytes.empty()) {
     const long n = tandemo::platform::WriteSome(fd, bytes.data(), bytes.size());
@@ -181,8 +181,9 @@ tandemo::MergeError TableFailure(const Table& table, tandemo::MergeError error) 
 
 // Writes one table as the output is written: a scratch file beside it, renamed
 // over it in one step; on failure the file is as it was and no scratch is left.
-std::optional<tandemo::MergeError> WriteTable(const Table& table, bool force,
-                                              const std::function<void(const std::function<void(std::string_view)>&)>& produce) {
+std::optional<tandemo::MergeError> WriteTable(
+    const Table& table, bool force,
+    const std::function<void(const std::function<void(std::string_view)>&)>& produce) {
   tandemo::AtomicOutput out;
   if (auto err = out.Begin(table.path, force)) return TableFailure(table, std::move(*err));
   int err = 0;
@@ -190,8 +191,9 @@ std::optional<tandemo::MergeError> WriteTable(const Table& table, bool force,
   produce([&](std::string_view piece) { ok = ok && WriteAll(out.fd(), piece, err); });
   if (!ok) {
     out.Abandon();
-    return TableFailure(table, tandemo::MergeError{tandemo::CodeForErrno(err), tandemo::FilePlace::None(), 0,
-                                                   std::string("it could not be written: ") + std::strerror(err)});
+    return TableFailure(
+        table, tandemo::MergeError{tandemo::CodeForErrno(err), tandemo::FilePlace::None(), 0,
+                                   std::string("it could not be written: ") + std::strerror(err)});
   }
   if (auto failure = out.Commit()) return TableFailure(table, std::move(*failure));
   return std::nullopt;
@@ -209,9 +211,11 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Arguments& args
     args.request.output = std::string(value);
     return std::nullopt;
   };
-  auto setTable = [](std::optional<std::string>& table, std::string_view option, std::string_view value)
-      -> std::optional<std::string> {
-    if (table) return "the " + std::string(option.substr(2)) + " file is named twice (" + std::string(option) + ")";
+  auto setTable = [](std::optional<std::string>& table, std::string_view option,
+                     std::string_view value) -> std::optional<std::string> {
+    if (table)
+      return "the " + std::string(option.substr(2)) + " file is named twice (" +
+             std::string(option) + ")";
     if (value.empty()) return "the " + std::string(option.substr(2)) + " file name is empty";
     table = std::string(value);
     return std::nullopt;
@@ -234,10 +238,12 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Arguments& args
       if (auto problem = setOutput(arg.substr(2))) return problem;
     } else if (arg == "--heats" || arg == "--trace") {
       if (i + 1 == argc) return "option '" + std::string(arg) + "' needs a file name";
-      if (auto problem = setTable(arg == "--heats" ? args.heats : args.trace, arg, argv[++i])) return problem;
+      if (auto problem = setTable(arg == "--heats" ? args.heats : args.trace, arg, argv[++i]))
+        return problem;
     } else if (arg.rfind("--heats=", 0) == 0 || arg.rfind("--trace=", 0) == 0) {
       const bool heats = arg[2] == 'h';
-      if (auto problem = setTable(heats ? args.heats : args.trace, heats ? "--heats" : "--trace", arg.substr(8)))
+      if (auto problem = setTable(heats ? args.heats : args.trace, heats ? "--heats" : "--trace",
+                                  arg.substr(8)))
         return problem;
     } else if (arg == "--compensate") {
       args.request.options.compensate = true;
@@ -260,10 +266,12 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Arguments& args
   }
   if (!args.outputGiven) {
     // A trailing output operand is no longer taken: a forgotten one would replace the last portion.
-    return inputs.empty() ? std::string("missing file operands")
-                          : "no output file named: name it with -o OUTPUT (every operand is an input)";
+    return inputs.empty()
+               ? std::string("missing file operands")
+               : "no output file named: name it with -o OUTPUT (every operand is an input)";
   }
-  if (inputs.size() < 2) return "two or more input files are needed, the first and the second portion";
+  if (inputs.size() < 2)
+    return "two or more input files are needed, the first and the second portion";
   // One file for two things would keep only the last written.
   const std::pair<std::string_view, const std::optional<std::string>*> named[] = {
       {"--heats", &args.heats}, {"--trace", &args.trace}};
@@ -276,7 +284,9 @@ std::optional<std::string> ParseArguments(int argc, char** argv, Arguments& args
   }
   if (args.heats && args.trace) {
     std::error_code ec;
-    if (std::filesystem::weakly_canonical(*args.heats, ec) == std::filesystem::weakly_canonical(*args.trace, ec) && !ec)
+    if (std::filesystem::weakly_canonical(*args.heats, ec) ==
+            std::filesystem::weakly_canonical(*args.trace, ec) &&
+        !ec)
       return "--heats and --trace name the same file";
   }
   args.request.inputs = std::move(inputs);
@@ -295,7 +305,8 @@ int Run(int argc, char** argv) {
 
   const tandemo::Inspection inspection = tandemo::Inspect(request.inputs);
   if (inspection.failure) return MergeFailed(*inspection.failure);
-  if (const std::optional<std::size_t> input = inspection.InputAt(request.output); input && !force) {
+  if (const std::optional<std::size_t> input = inspection.InputAt(request.output);
+      input && !force) {
     return MergeFailed(tandemo::OutputIsInputRefusal(*input, request.output),
                        "Use --force to replace it.");
   }
@@ -319,7 +330,8 @@ int Run(int argc, char** argv) {
 
   tandemo::TraceBuilder traced;  // for the tables, from the lines as they are written
   tandemo::TracingObserver tracing(traced);
-  tandemo::MergeOutcome outcome = tandemo::RunMerge(request, inspection, tables.empty() ? nullptr : &tracing);
+  tandemo::MergeOutcome outcome =
+      tandemo::RunMerge(request, inspection, tables.empty() ? nullptr : &tracing);
   if (!outcome.ok()) {
     const bool forceHelps = outcome.error->code == tandemo::ErrorCode::FilesDiffer;
     return MergeFailed(*outcome.error, forceHelps ? "Use --force to merge them anyway." : "");
@@ -335,7 +347,7 @@ int Run(int argc, char** argv) {
   for (std::size_t j = 0; j < outcome.summary.joins.size(); ++j) {
     const tandemo::RewriteReport& join = outcome.summary.joins[j];
     traced.SetJoin(j + 1, join.offsetTaken ? std::optional<float>(join.dpOffset) : std::nullopt,
-                              request.options.compensate && join.offsetTaken);
+                   request.options.compensate && join.offsetTaken);
   }
   const tandemo::Trace trace = traced.Finish();
   for (const Table& table : tables) {
@@ -344,18 +356,20 @@ int Run(int argc, char** argv) {
       // The cell is filled once: the first file's header gives what is in it.
       const tandemo::HeaderFacts& header = inspection.files.front().header;
       tandemo::CellContents cell;
-      if (header.syringeConcentration) cell.syringeConcentration = header.syringeConcentration->number;
+      if (header.syringeConcentration)
+        cell.syringeConcentration = header.syringeConcentration->number;
       if (header.cellConcentration) cell.cellConcentration = header.cellConcentration->number;
       if (header.cellVolume) cell.cellVolume = header.cellVolume->number;
       const std::string text = tandemo::HeatsCsv(tandemo::IntegrateHeats(trace, cell));
       err = WriteTable(table, force, [&text](const auto& write) { write(text); });
     } else {
-      err = WriteTable(table, force, [&trace](const auto& write) { tandemo::WriteTraceCsv(trace, write); });
+      err = WriteTable(table, force,
+                       [&trace](const auto& write) { tandemo::WriteTraceCsv(trace, write); });
     }
     if (err) {
       PrintError(err->Message());
-      PrintError(tandemo::QuotedPath(request.output) + " was written; the " + std::string(table.role) + " " +
-                 tandemo::QuotedPath(table.path) + " was not");
+      PrintError(tandemo::QuotedPath(request.output) + " was written; the " +
+                 std::string(table.role) + " " + tandemo::QuotedPath(table.path) + " was not");
       return kExitMergeFailed;
     }
     std::printf("Wrote the %.*s %s.\n", static_cast<int>(table.role.size()), table.role.data(),
@@ -407,7 +421,8 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     // The scratch file went with the unwinding; the output is as it was.
     if (tandemo::OutputReplaced()) return 0;
-    return MergeFailed(tandemo::MergeError{tandemo::ErrorCode::OutOfMemory, tandemo::FilePlace::None(), 0,
+    return MergeFailed(tandemo::MergeError{tandemo::ErrorCode::OutOfMemory,
+                                           tandemo::FilePlace::None(), 0,
                                            "the merge needed more memory than the system gave it; "
                                            "nothing was written"});
   }

@@ -23,9 +23,10 @@ std::string RandomSuffix() {
   static std::atomic<unsigned> counter{0};
   static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device rd;
-  std::seed_seq seq{rd(), rd(), static_cast<unsigned>(platform::CurrentProcessId()),
-                    static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()),
-                    counter.fetch_add(1)};
+  std::seed_seq seq{
+      rd(), rd(), static_cast<unsigned>(platform::CurrentProcessId()),
+      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()),
+      counter.fetch_add(1)};
   std::mt19937 gen(seq);
   std::uniform_int_distribution<int> pick(0, 35);
   std::string s(8, 'x');
@@ -65,7 +66,9 @@ std::string JoinedPath(const std::string& folder, const std::string& name) {
 
 AtomicOutput::~AtomicOutput() { Abandon(); }
 
-MergeError AtomicOutput::Fail(int err, std::string what) const { return OutputFailure(err, std::move(what)); }
+MergeError AtomicOutput::Fail(int err, std::string what) const {
+  return OutputFailure(err, std::move(what));
+}
 
 std::string AtomicOutput::TargetShown() const {
   return QuotedPath(platform::JoinedPath(folder_->folderShown(), folder_->targetName()));
@@ -91,13 +94,17 @@ std::optional<MergeError> AtomicOutput::Begin(const std::string& outputPath, boo
   // remove it should this one be killed; a long output name is cut so that the
   // scratch name still fits the longest name a folder entry may have.
   const std::string& name = folder_->targetName();
-  const std::string shownFolder = QuotedPath(folder_->folderShown().empty() ? "." : folder_->folderShown());
-  const std::string tail = std::string(kScratchMark) + std::to_string(platform::CurrentProcessId()) + "-";
+  const std::string shownFolder =
+      QuotedPath(folder_->folderShown().empty() ? "." : folder_->folderShown());
+  const std::string tail =
+      std::string(kScratchMark) + std::to_string(platform::CurrentProcessId()) + "-";
   const std::size_t fixed = 1 + tail.size() + 8 + kScratchEnd.size();
   const std::size_t nameMax = folder_->LongestName();
   const std::size_t room = nameMax > fixed ? nameMax - fixed : 0;
   std::size_t keep = std::min(name.size(), room);
-  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0u) == 0x80u) --keep;
+  while (keep > 0 && keep < name.size() &&
+         (static_cast<unsigned char>(name[keep]) & 0xC0u) == 0x80u)
+    --keep;
   const std::string base = name.substr(0, keep);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = "." + base + tail + RandomSuffix() + std::string(kScratchEnd);
@@ -139,7 +146,8 @@ std::optional<MergeError> AtomicOutput::Commit() {
     g_replaced = 1;
   }
   scratchName_.clear();
-  folder_->SyncFolder();  // makes the replacement itself durable; a failure here no longer loses data
+  folder_
+      ->SyncFolder();  // makes the replacement itself durable; a failure here no longer loses data
   return std::nullopt;
 }
 

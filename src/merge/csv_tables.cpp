@@ -24,7 +24,7 @@ void AppendInteger(std::string& out, long long n) {
 
 void AppendCsvNumber(std::string& out, double value) {
   if (value == 0.0) value = 0.0;  // "-0" would read as a different value to some tools
-  char buf[32];  // the shortest text of any double fits in 24 characters
+  char buf[32];                   // the shortest text of any double fits in 24 characters
   const auto result = std::to_chars(buf, buf + sizeof buf, value);
   out.append(buf, result.ptr);
 }

@@ -16,8 +16,8 @@ bool LooksCutShort(std::string_view line, std::size_t fieldsBefore) {
   const std::size_t comma1 = line.find(',');
   if (comma1 == std::string_view::npos) return true;  // no DP field at all
   const std::size_t comma2 = line.find(',', comma1 + 1);
-  const std::string_view dp =
-      line.substr(comma1 + 1, comma2 == std::string_view::npos ? std::string_view::npos : comma2 - comma1 - 1);
+  const std::string_view dp = line.substr(
+      comma1 + 1, comma2 == std::string_view::npos ? std::string_view::npos : comma2 - comma1 - 1);
   if (FieldNumber(dp).failure == Failure::TypeMismatch) return true;
   return fieldsBefore > 0 && FieldCount(line) < fieldsBefore;
 }
@@ -76,9 +76,11 @@ void DataTail::TakeEarlier(const DataTail& earlier) {
   int total = 0;
   const int fromEarlier = std::min(earlier.count_, n - count_);
   for (int k = fromEarlier - 1; k >= 0; --k)
-    merged[static_cast<std::size_t>(total++)] = earlier.lines_[static_cast<std::size_t>((earlier.newest_ - k + n) % n)];
+    merged[static_cast<std::size_t>(total++)] =
+        earlier.lines_[static_cast<std::size_t>((earlier.newest_ - k + n) % n)];
   for (int k = count_ - 1; k >= 0; --k)
-    merged[static_cast<std::size_t>(total++)] = std::move(lines_[static_cast<std::size_t>((newest_ - k + n) % n)]);
+    merged[static_cast<std::size_t>(total++)] =
+        std::move(lines_[static_cast<std::size_t>((newest_ - k + n) % n)]);
   lines_ = std::move(merged);
   count_ = total;
   newest_ = total - 1;
@@ -105,7 +107,8 @@ void DataTail::DropLast() {
 }
 
 Checked<std::int32_t> DataTail::StepHundredths() const {
-  Checked<double> seconds = TestedDifference(LeadingValue(last().text), LeadingValue(previous().text));
+  Checked<double> seconds =
+      TestedDifference(LeadingValue(last().text), LeadingValue(previous().text));
   // The range in whole seconds is the 16-bit one files and their readers have always had.
   if (!seconds || !RoundToInt16(seconds.value)) return Failure::Overflow;
   return RoundToInt32(seconds.value * 100.0);

@@ -47,7 +47,7 @@ ErrorCode CodeOf(Failure failure) {
 
 std::string FileLabel(FilePlace place) {
   static constexpr std::string_view kOrdinals[] = {"output", "first", "second", "third",
-                                                   "fourth", "fifth", "sixth", "seventh",
+                                                   "fourth", "fifth", "sixth",  "seventh",
                                                    "eighth", "ninth", "tenth"};
   if (place.index < 0) return {};
   if (place.index < static_cast<int>(std::size(kOrdinals))) {
@@ -78,10 +78,14 @@ std::size_t PrintableUtf8(std::string_view text) {
   const unsigned char lead = byte(0);
   std::size_t length = 0;
   char32_t code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1Fu;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0Fu;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07u;
-  else return 0;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2, code = lead & 0x1Fu;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3, code = lead & 0x0Fu;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4, code = lead & 0x07u;
+  else
+    return 0;
   if (text.size() < length) return 0;
   for (std::size_t i = 1; i < length; ++i) {
     if ((byte(i) & 0xC0u) != 0x80u) return 0;

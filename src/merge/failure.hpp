@@ -82,7 +82,8 @@ MergeError OpenFailure(FilePlace place, const std::string& path, int err);
 // A file that could not be read on: its line is the one that was being read (0: unknown).
 MergeError ReadFailure(FilePlace place, long long line, int err);
 
-// A failure to write or replace the output: the code for `err`, the plain words and the system's reason.
+// A failure to write or replace the output: the code for `err`, the plain words and the system's
+// reason.
 MergeError OutputFailure(int err, std::string what);
 
 // Maps an errno value from opening, reading or writing a file to its code.

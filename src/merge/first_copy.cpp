@@ -47,8 +47,9 @@ Run FindRun(std::string_view bytes) {
 
 }  // namespace
 
-std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, const HeaderPlan* plan,
-                                        MergeProgress& progress, FirstCopyReport& report) {
+std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
+                                        const HeaderPlan* plan, MergeProgress& progress,
+                                        FirstCopyReport& report) {
   const FilePlace place = FilePlace::Input(1);
   std::int32_t markerCount = 0;
   // Past the header lines a plan replaces, and inside the data, most lines are
@@ -84,7 +85,8 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
   for (;;) {
     if (markerCount > 0 && first.LineNumber() >= planEnd && linesBeforeRun == 0) {
       const std::string_view bytes = first.Buffered();
-      if (bytes.empty() && first.error()) return ReadFailure(place, first.LineNumber() + 1, first.error());
+      if (bytes.empty() && first.error())
+        return ReadFailure(place, first.LineNumber() + 1, first.error());
       const Run run = FindRun(bytes);
       if (run.lines == 0) {
         linesBeforeRun = kLinesBeforeRetry;
@@ -98,8 +100,7 @@ std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, c
         // All but the last line go out as one block; the last goes through Put, which
         // holds it back if it is a data line, as the file's last one may be cut short.
         const long long lineBefore = first.LineNumber();
-        const std::string_view last =
-            bytes.substr(run.lastStart, run.bytes - run.lastStart - 2);
+        const std::string_view last = bytes.substr(run.lastStart, run.bytes - run.lastStart - 2);
         const std::int32_t lastIsMarker = IsMarkerLine(last) ? 1 : 0;
         putHeldFragment();
         out.PutLines(bytes.substr(0, run.lastStart), run.lines - 1, run.markerLines - lastIsMarker,

@@ -20,7 +20,8 @@ struct FirstCopyReport {
 // Copies the first file to `out`. With a header plan, line 2 and the injection
 // lines are those of the plan. Between lines `progress` is told how far the file
 // is read, and may stop the copy.
-std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out, const HeaderPlan* plan,
-                                        MergeProgress& progress, FirstCopyReport& report);
+std::optional<MergeError> CopyFirstFile(LineReader& first, TrackedOutput& out,
+                                        const HeaderPlan* plan, MergeProgress& progress,
+                                        FirstCopyReport& report);
 
 }  // namespace tandemo

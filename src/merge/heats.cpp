@@ -26,11 +26,14 @@ std::span<const TracePoint> IntervalBefore(const Trace& trace, std::size_t injec
 
 }  // namespace
 
-std::optional<CellComposition> CompositionAfter(double injectedMicrolitres, const CellContents& cell) {
-  if (!cell.syringeConcentration || !cell.cellConcentration || !cell.cellVolume) return std::nullopt;
+std::optional<CellComposition> CompositionAfter(double injectedMicrolitres,
+                                                const CellContents& cell) {
+  if (!cell.syringeConcentration || !cell.cellConcentration || !cell.cellVolume)
+    return std::nullopt;
   const double cellMicrolitres = *cell.cellVolume * 1000.0;
   const double v = injectedMicrolitres;
-  if (!(cellMicrolitres > 0.0) || !(*cell.cellConcentration > 0.0) || !(v >= 0.0)) return std::nullopt;
+  if (!(cellMicrolitres > 0.0) || !(*cell.cellConcentration > 0.0) || !(v >= 0.0))
+    return std::nullopt;
   const double half = v / (2.0 * cellMicrolitres);
   if (!(half < 1.0)) return std::nullopt;
   CellComposition c;
@@ -59,13 +62,16 @@ std::vector<InjectionHeat> IntegrateHeats(const Trace& trace, const CellContents
     h.startTime = mark.time;
     h.volume = mark.volume;
 
-    if (injected && mark.volume) *injected += *mark.volume;
-    else injected.reset();  // one unknown volume leaves every later total unknown
+    if (injected && mark.volume)
+      *injected += *mark.volume;
+    else
+      injected.reset();  // one unknown volume leaves every later total unknown
     h.injectedVolume = injected;
 
     const std::size_t first = mark.firstPoint, end = mark.endPoint;
     if (end > first && n >= 2) {
-      std::span<const TracePoint> own = std::span<const TracePoint>(points).subspan(first, end - first);
+      std::span<const TracePoint> own =
+          std::span<const TracePoint>(points).subspan(first, end - first);
       std::span<const TracePoint> before = IntervalBefore(trace, i);
       h.baselineAfter = TailLevel(own);
       h.baselineBefore = before.empty() ? h.baselineAfter : TailLevel(before);
@@ -81,7 +87,8 @@ std::vector<InjectionHeat> IntegrateHeats(const Trace& trace, const CellContents
     }
 
     if (injected) {
-      if (std::optional<CellComposition> c = CompositionAfter(*injected, cell)) h.molarRatio = c->molarRatio;
+      if (std::optional<CellComposition> c = CompositionAfter(*injected, cell))
+        h.molarRatio = c->molarRatio;
     }
     if (h.heat && h.volume && cell.syringeConcentration && *cell.syringeConcentration > 0.0 &&
         *h.volume > 0.0) {

@@ -17,8 +17,9 @@ namespace tandemo {
 // The header values the isotherm needs; any of them may be missing.
 struct CellContents {
   std::optional<double> syringeConcentration;  // mM, ligand in the syringe
-  std::optional<double> cellConcentration;     // mM, macromolecule in the cell before the first injection
-  std::optional<double> cellVolume;            // mL
+  std::optional<double>
+      cellConcentration;             // mM, macromolecule in the cell before the first injection
+  std::optional<double> cellVolume;  // mL
 };
 
 // The cell after a total injected volume v (µL) in a cell of volume V, with the
@@ -32,7 +33,8 @@ struct CellComposition {
 
 // None when a value is missing, the cell volume or concentration is not above
 // zero, v is negative, or v reaches 2V (where the approximation leaves no macromolecule).
-std::optional<CellComposition> CompositionAfter(double injectedMicrolitres, const CellContents& cell);
+std::optional<CellComposition> CompositionAfter(double injectedMicrolitres,
+                                                const CellContents& cell);
 
 struct InjectionHeat {
   std::int64_t number = 0;               // as written on its marker line

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string_view>
 
-#include "fields.hpp"
 #include "data_tail.hpp"
+#include "fields.hpp"
 #include "line_io.hpp"
-#include "number_text.hpp"
 #include "number_read.hpp"
+#include "number_text.hpp"
 #include "rounding.hpp"
 
 namespace tandemo {
@@ -108,7 +108,8 @@ struct TailReading {
       if (comma == std::string_view::npos) return;
       injectionSeen = true;
       Checked<std::int32_t> number = RoundToInt32(LeadingValue(line.substr(1, comma - 1)));
-      lastInjection = number ? std::max<std::int32_t>(number.value, 0) : std::numeric_limits<std::int32_t>::max();
+      lastInjection = number ? std::max<std::int32_t>(number.value, 0)
+                             : std::numeric_limits<std::int32_t>::max();
       return;
     }
     if (IsDataLine(line)) {
@@ -158,7 +159,8 @@ FactValue DpOf(std::string_view line) {
 
 // Lines that start in [start, end) into `tail`; line numbers are not known here.
 // False when the file could not be read.
-bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, bool atLineStart, TailReading& tail) {
+bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, bool atLineStart,
+                 TailReading& tail) {
   // From the byte before `start`, the first line read ends where the line
   // holding `start` ends: the next one is the first to start at or after it.
   if (!reader.SeekTo(atLineStart ? start : start - 1)) return false;
@@ -180,13 +182,15 @@ bool ReadStretch(LineReader& reader, std::uint64_t start, std::uint64_t end, boo
 // through the bytes for an "@" that starts a line: once the tail holds its data
 // lines, the last injection may still lie far back, and its lines need no reading.
 // `from` is a line's start after the file's first. The errno of a failed read, else 0.
-int FindLastInjection(int fd, LineReader& reader, std::uint64_t from, std::uint64_t end, TailReading& tail) {
+int FindLastInjection(int fd, LineReader& reader, std::uint64_t from, std::uint64_t end,
+                      TailReading& tail) {
   std::unique_ptr<char[]> chunk(new char[kScanChunk + 1]);
   std::vector<std::uint64_t> starts;
   while (end > from) {
     const std::uint64_t chunkStart = end - from > kScanChunk ? end - kScanChunk : from;
     // One byte before the chunk tells whether its first byte starts a line.
-    const long read = ReadAt(fd, chunk.get(), static_cast<std::size_t>(end - chunkStart + 1), chunkStart - 1);
+    const long read =
+        ReadAt(fd, chunk.get(), static_cast<std::size_t>(end - chunkStart + 1), chunkStart - 1);
     if (read < 0) return errno;
     const auto size = static_cast<std::size_t>(read);  // less when the file has shrunk meanwhile
     starts.clear();
@@ -230,12 +234,15 @@ void TakeTail(TailReading& tail, FileFacts& facts) {
   // The step the merge continues, in hundredths of a second, shown as the file writes it.
   Checked<std::int32_t> hundredths = data.StepHundredths();
   if (hundredths) {
-    facts.timeStep = FactValue{static_cast<double>(hundredths.value) / 100.0, SecondsText(hundredths.value)};
+    facts.timeStep =
+        FactValue{static_cast<double>(hundredths.value) / 100.0, SecondsText(hundredths.value)};
     return;
   }
   // Beyond what the merge takes: shown all the same, the merge refuses it.
   Checked<double> step = TestedDifference(facts.lastTime->number, facts.previousTime->number);
-  if (step) facts.timeStep = FactValue{step.value, StepText(facts.previousTime->text, facts.lastTime->text, step.value)};
+  if (step)
+    facts.timeStep =
+        FactValue{step.value, StepText(facts.previousTime->text, facts.lastTime->text, step.value)};
 }
 
 std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, FileFacts& facts) {
@@ -324,7 +331,8 @@ std::optional<MergeError> InspectFile(const std::string& path, FilePlace place, 
     if (tail.data.count() >= 3) {
       if (!tail.injectionSeen) {
         TailReading marker;
-        if (int err = FindLastInjection(file.fd(), reader, forwardEnd, end, marker)) return ReadFailure(place, 0, err);
+        if (int err = FindLastInjection(file.fd(), reader, forwardEnd, end, marker))
+          return ReadFailure(place, 0, err);
         tail.TakeEarlier(marker);
         if (!tail.injectionSeen) tail.TakeEarlier(start);
       }
@@ -345,7 +353,8 @@ std::optional<std::string> SameRun(const FileFacts& earlier, const FileFacts& la
   FileHandle b(later.path);
   if (a.fd() < 0 || b.fd() < 0) return std::nullopt;
   std::unique_ptr<char[]> bufA(new char[kCompareChunk]), bufB(new char[kCompareChunk]);
-  for (std::uint64_t at = 0;; at += kCompareChunk) {  // two portions differ early: line 2 or the data
+  for (std::uint64_t at = 0;;
+       at += kCompareChunk) {  // two portions differ early: line 2 or the data
     long n = ReadAt(a.fd(), bufA.get(), kCompareChunk, at);
     long m = ReadAt(b.fd(), bufB.get(), kCompareChunk, at);
     if (n < 0 || m < 0 || n != m) return std::nullopt;
@@ -363,7 +372,7 @@ struct Reading {
   std::string text;
 };
 
-enum class Against { First, Previous };   // the file a later file is compared with
+enum class Against { First, Previous };    // the file a later file is compared with
 enum class Mismatch { Difference, Note };  // what a mismatch is
 
 struct Row {
@@ -390,24 +399,29 @@ std::optional<Reading> FromText(const std::optional<std::string>& v) {
 
 // Header numbers are written with a few decimals; anything closer is the same.
 bool SameNumber(const Reading& a, const Reading& b) {
-  return std::fabs(a.number - b.number) <= 1e-9 * std::max({1.0, std::fabs(a.number), std::fabs(b.number)});
+  return std::fabs(a.number - b.number) <=
+         1e-9 * std::max({1.0, std::fabs(a.number), std::fabs(b.number)});
 }
 bool SameText(const Reading& a, const Reading& b) { return a.text == b.text; }
-bool NotEarlier(const Reading& earlier, const Reading& later) { return later.number >= earlier.number; }
+bool NotEarlier(const Reading& earlier, const Reading& later) {
+  return later.number >= earlier.number;
+}
 
 // "second file's run started before the first's": the ordinal of a file label.
 std::string Ordinal(FilePlace place) {
   std::string label = FileLabel(place);
   const std::string_view suffix = " file";
-  if (label.size() > suffix.size() && label.compare(label.size() - suffix.size(), suffix.size(), suffix) == 0)
+  if (label.size() > suffix.size() &&
+      label.compare(label.size() - suffix.size(), suffix.size(), suffix) == 0)
     label.resize(label.size() - suffix.size());
   return label;
 }
 
-std::string RunOrderWords(FilePlace earlier, const Reading& earlierStart, FilePlace later, const Reading& laterStart) {
+std::string RunOrderWords(FilePlace earlier, const Reading& earlierStart, FilePlace later,
+                          const Reading& laterStart) {
   return "the " + FileLabel(later) + "'s run started before the " + Ordinal(earlier) +
-         "'s: are they swapped? (" + FileLabel(earlier) + " " + earlierStart.text + ", " + FileLabel(later) + " " +
-         laterStart.text + ")";
+         "'s: are they swapped? (" + FileLabel(earlier) + " " + earlierStart.text + ", " +
+         FileLabel(later) + " " + laterStart.text + ")";
 }
 
 constexpr std::string_view kHeaderHoldsNot = "'s header does not hold it";
@@ -415,9 +429,11 @@ constexpr std::string_view kHeaderNamesNot = "'s header does not name it";
 
 const Row kRows[] = {
     {"instrument unit", Against::First, Mismatch::Difference, false, true,
-     [](const FileFacts& f) { return FromText(f.header.instrumentUnit); }, SameText, kHeaderNamesNot, nullptr},
+     [](const FileFacts& f) { return FromText(f.header.instrumentUnit); }, SameText,
+     kHeaderNamesNot, nullptr},
     {"control software", Against::First, Mismatch::Note, false, true,
-     [](const FileFacts& f) { return FromText(f.header.controlSoftware); }, SameText, kHeaderNamesNot, nullptr},
+     [](const FileFacts& f) { return FromText(f.header.controlSoftware); }, SameText,
+     kHeaderNamesNot, nullptr},
     {"run start time", Against::Previous, Mismatch::Difference, false, true,
      [](const FileFacts& f) -> std::optional<Reading> {
        if (!f.header.runStart) return std::nullopt;
@@ -425,19 +441,22 @@ const Row kRows[] = {
      },
      NotEarlier, "'s header does not say when its run started", RunOrderWords},
     {"target temperature", Against::First, Mismatch::Difference, true, false,
-     [](const FileFacts& f) { return FromValue(f.header.temperature); }, SameNumber, kHeaderHoldsNot, nullptr},
+     [](const FileFacts& f) { return FromValue(f.header.temperature); }, SameNumber,
+     kHeaderHoldsNot, nullptr},
     {"syringe concentration (mM)", Against::First, Mismatch::Difference, true, false,
-     [](const FileFacts& f) { return FromValue(f.header.syringeConcentration); }, SameNumber, kHeaderHoldsNot,
-     nullptr},
-    // The cell is not refilled between portions, but a new run may be given its diluted concentration.
+     [](const FileFacts& f) { return FromValue(f.header.syringeConcentration); }, SameNumber,
+     kHeaderHoldsNot, nullptr},
+    // The cell is not refilled between portions, but a new run may be given its diluted
+    // concentration.
     {"cell concentration (mM)", Against::First, Mismatch::Note, true, false,
-     [](const FileFacts& f) { return FromValue(f.header.cellConcentration); }, SameNumber, kHeaderHoldsNot,
-     nullptr},
+     [](const FileFacts& f) { return FromValue(f.header.cellConcentration); }, SameNumber,
+     kHeaderHoldsNot, nullptr},
     {"cell volume (mL)", Against::First, Mismatch::Difference, true, false,
-     [](const FileFacts& f) { return FromValue(f.header.cellVolume); }, SameNumber, kHeaderHoldsNot, nullptr},
-    {"time step", Against::First, Mismatch::Difference, false, false,
-     [](const FileFacts& f) { return FromValue(f.timeStep); }, SameNumber, " has fewer than two data lines",
+     [](const FileFacts& f) { return FromValue(f.header.cellVolume); }, SameNumber, kHeaderHoldsNot,
      nullptr},
+    {"time step", Against::First, Mismatch::Difference, false, false,
+     [](const FileFacts& f) { return FromValue(f.timeStep); }, SameNumber,
+     " has fewer than two data lines", nullptr},
 };
 
 void Compare(const std::vector<FileFacts>& files, Inspection& out) {
@@ -446,9 +465,10 @@ void Compare(const std::vector<FileFacts>& files, Inspection& out) {
     const FileFacts& later = files[i];
     if (!files[0].inspected || !later.inspected) {
       const bool firstUnread = !files[0].inspected;
-      out.notCompared.push_back("any value: the " +
-                                (firstUnread ? FileLabel(FilePlace::Input(1)) : FileLabel(laterPlace)) +
-                                " is a pipe or device, which can be read only once");
+      out.notCompared.push_back(
+          "any value: the " +
+          (firstUnread ? FileLabel(FilePlace::Input(1)) : FileLabel(laterPlace)) +
+          " is a pipe or device, which can be read only once");
       continue;
     }
     bool formNoted = false;
@@ -462,7 +482,8 @@ void Compare(const std::vector<FileFacts>& files, Inspection& out) {
           const bool earlierOdd = !earlier.header.usualForm;
           out.notCompared.push_back(
               "target temperature, concentrations and cell volume: the " +
-              (earlierOdd ? FileLabel(earlierPlace) : FileLabel(laterPlace)) + "'s header is not of the usual form (" +
+              (earlierOdd ? FileLabel(earlierPlace) : FileLabel(laterPlace)) +
+              "'s header is not of the usual form (" +
               (earlierOdd ? earlier.header.formProblem : later.header.formProblem) + ")");
           formNoted = true;
         }
@@ -473,14 +494,15 @@ void Compare(const std::vector<FileFacts>& files, Inspection& out) {
       if (!a || !b) {  // what a file lacks is never a difference
         if (!a && !b && row.quietWhenBothLack) continue;
         out.notCompared.push_back(std::string(row.label) + ": the " +
-                                  (!a ? FileLabel(earlierPlace) : FileLabel(laterPlace)) + std::string(row.lacking));
+                                  (!a ? FileLabel(earlierPlace) : FileLabel(laterPlace)) +
+                                  std::string(row.lacking));
         continue;
       }
       if (row.agree(*a, *b)) continue;
       std::string text = std::string(row.label) + ": " +
                          (row.word ? row.word(earlierPlace, *a, laterPlace, *b)
-                                   : a->text + " in the " + FileLabel(earlierPlace) + ", " + b->text + " in the " +
-                                         FileLabel(laterPlace));
+                                   : a->text + " in the " + FileLabel(earlierPlace) + ", " +
+                                         b->text + " in the " + FileLabel(laterPlace));
       if (row.mismatch == Mismatch::Difference) {
         out.differences.push_back({std::string(row.label), std::move(text), laterPlace});
       } else {
@@ -496,15 +518,17 @@ std::optional<MergeError> FirstFileTimeStep(const FileFacts& first) {
   const FilePlace place = FilePlace::Input(1);
   if (!first.inspected) return std::nullopt;
   if (!first.previousTime) {
-    return MergeError{ErrorCode::NoTimeStep, place, 0,
-                      "fewer than two data lines (lines with a comma after the first marker line), so the "
-                      "time step cannot be taken"};
+    return MergeError{
+        ErrorCode::NoTimeStep, place, 0,
+        "fewer than two data lines (lines with a comma after the first marker line), so the "
+        "time step cannot be taken"};
   }
   if (first.timeStep && first.timeStep->number <= 0) {
     return MergeError{ErrorCode::NoTimeStep, place, first.lastDataLine,
-                      "the last two data lines have the time stamps " + Quoted(first.previousTime->text) + " and " +
-                          Quoted(first.lastTime->text) + ", a time step of " + first.timeStep->text +
-                          " that would not advance the time axis"};
+                      "the last two data lines have the time stamps " +
+                          Quoted(first.previousTime->text) + " and " +
+                          Quoted(first.lastTime->text) + ", a time step of " +
+                          first.timeStep->text + " that would not advance the time axis"};
   }
   return std::nullopt;
 }
@@ -531,7 +555,8 @@ std::optional<std::size_t> Inspection::InputAt(const std::string& outputPath) co
 Inspection Inspect(const std::vector<std::string>& inputs) {
   Inspection out;
   if (inputs.size() < 2) {
-    out.failure = MergeError{ErrorCode::BadFileName, FilePlace::None(), 0, "a merge needs a first and a second file"};
+    out.failure = MergeError{ErrorCode::BadFileName, FilePlace::None(), 0,
+                             "a merge needs a first and a second file"};
     return out;
   }
   out.files.resize(inputs.size());
@@ -550,7 +575,8 @@ Inspection Inspect(const std::vector<std::string>& inputs) {
     for (std::size_t i = 0; i < j; ++i) {
       if (std::optional<std::string> how = SameRun(out.files[i], out.files[j])) {
         out.failure = MergeError{ErrorCode::SameRun, FilePlace::Input(static_cast<int>(j + 1)), 0,
-                                 Quoted(inputs[j]) + " is the " + FileLabel(FilePlace::Input(static_cast<int>(i + 1))) +
+                                 Quoted(inputs[j]) + " is the " +
+                                     FileLabel(FilePlace::Input(static_cast<int>(i + 1))) +
                                      " again (" + *how + "); nothing was written"};
         return out;
       }
@@ -610,8 +636,8 @@ std::optional<MergeError> PlanHeader(const Inspection& inspection, HeaderPlan& p
   const std::int32_t firstPerformed = files.front().injectionsPerformed.value_or(0);
   if (firstPerformed > first.announced) {
     return MergeError{ErrorCode::BadHeader, FilePlace::Input(1), 2,
-                      "the header announces " + std::to_string(first.announced) + " injections but " +
-                          std::to_string(firstPerformed) + " were performed"};
+                      "the header announces " + std::to_string(first.announced) +
+                          " injections but " + std::to_string(firstPerformed) + " were performed"};
   }
   long long total = firstPerformed;
   for (std::size_t i = 1; i < files.size(); ++i) {
@@ -624,7 +650,8 @@ std::optional<MergeError> PlanHeader(const Inspection& inspection, HeaderPlan& p
     }
     total += performed;
     plan.appended.push_back(performed);
-    for (std::int32_t k = 0; k < performed; ++k) plan.inserted.push_back(h.injectionLines[static_cast<std::size_t>(k)]);
+    for (std::int32_t k = 0; k < performed; ++k)
+      plan.inserted.push_back(h.injectionLines[static_cast<std::size_t>(k)]);
   }
   if (total > std::numeric_limits<std::int32_t>::max()) {
     return MergeError{ErrorCode::Overflow, FilePlace::Input(1), 2,

@@ -25,9 +25,12 @@ struct FileIdentity {
   std::int64_t modifiedNanoseconds = 0;
 
   static FileIdentity Of(const platform::FileStatus& status) {
-    return FileIdentity{status.device, status.index, status.size, status.modifiedSeconds, status.modifiedNanoseconds};
+    return FileIdentity{status.device, status.index, status.size, status.modifiedSeconds,
+                        status.modifiedNanoseconds};
   }
-  bool SameFile(const FileIdentity& other) const { return device == other.device && index == other.index; }
+  bool SameFile(const FileIdentity& other) const {
+    return device == other.device && index == other.index;
+  }
   bool Unchanged(const FileIdentity& other) const {
     return SameFile(other) && size == other.size && modifiedSeconds == other.modifiedSeconds &&
            modifiedNanoseconds == other.modifiedNanoseconds;
@@ -43,11 +46,12 @@ struct FileFacts {
   HeaderFacts header;
   LineEnd lineEnd = LineEnd::None;  // of the file's first 64 KiB
 
-  std::optional<FactValue> timeStep;  // from the last two data lines, shown as the time stamps give it
+  std::optional<FactValue>
+      timeStep;  // from the last two data lines, shown as the time stamps give it
   std::optional<FactValue> previousTime;  // the time stamp of the data line before the last
   std::optional<FactValue> lastTime;      // the last data line's time stamp and DP
   std::optional<FactValue> lastDp;
-  long long lastDataLine = 0;         // its line number; 0 when only the tail was read
+  long long lastDataLine = 0;           // its line number; 0 when only the tail was read
   std::optional<FactValue> baselineDp;  // the last line of the baseline after the first marker line
   // Injections performed: the number of the last marker line with a comma, 0 when
   // there is none. What a join appends from the file, and what it has done.
@@ -68,8 +72,8 @@ struct Inspection {
   // A reason no merge of these files is possible, whatever the options: a file
   // that cannot be read, the same run twice, no time step, nothing to append.
   std::optional<MergeError> failure;
-  std::vector<Difference> differences;  // stop a merge unless it is forced
-  std::vector<std::string> notes;       // mismatches that do not stop a merge
+  std::vector<Difference> differences;   // stop a merge unless it is forced
+  std::vector<std::string> notes;        // mismatches that do not stop a merge
   std::vector<std::string> notCompared;  // what could not be compared, and why
 
   bool agrees() const { return differences.empty(); }
@@ -102,12 +106,12 @@ MergeError InputChangedFailure(FilePlace place, const std::string& path);
 // the total, the first file's "$" lines of the injections it performed, then each
 // later file's lines of the injections appended from it.
 struct HeaderPlan {
-  std::int32_t total = 0;             // injections of the merged file
-  std::int32_t plannedNotRun = 0;     // the first file's announced injections that never ran
+  std::int32_t total = 0;          // injections of the merged file
+  std::int32_t plannedNotRun = 0;  // the first file's announced injections that never ran
   std::string countLine;
-  long long skipFromLine = 0;         // the first file's lines skipFromLine .. insertAfterLine
-  long long insertAfterLine = 0;      // are plan lines never run; `inserted` follows them
-  std::vector<std::string> inserted;  // later files' injection lines
+  long long skipFromLine = 0;          // the first file's lines skipFromLine .. insertAfterLine
+  long long insertAfterLine = 0;       // are plan lines never run; `inserted` follows them
+  std::vector<std::string> inserted;   // later files' injection lines
   std::vector<std::int32_t> appended;  // injections each later file is to give
 };
 

@@ -101,7 +101,8 @@ std::optional<RunStart> ParseRunStart(std::string_view text) {
   }
   std::string_view hourText = CutAt(clock, ':');
   std::string_view minuteText = CutAt(clock, ':');
-  if (!ReadNumber(hourText, 1, 12, hour) || !ReadNumber(minuteText, 0, 59, minute)) return std::nullopt;
+  if (!ReadNumber(hourText, 1, 12, hour) || !ReadNumber(minuteText, 0, 59, minute))
+    return std::nullopt;
   if (!clock.empty() && !ReadNumber(clock, 0, 59, second)) return std::nullopt;
   if (half == "AM" || half == "am") {
     if (hour == 12) hour = 0;
@@ -118,7 +119,8 @@ HeaderFacts ReadHeader(const std::vector<std::string>& lines) {
   HeaderFacts facts;
   ReadPercentLines(lines, facts);
   std::string_view firstLine = lines.empty() ? std::string_view() : std::string_view(lines[0]);
-  if (firstLine.substr(0, kByteOrderMark.size()) == kByteOrderMark) firstLine.remove_prefix(kByteOrderMark.size());
+  if (firstLine.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    firstLine.remove_prefix(kByteOrderMark.size());
   if (lines.empty() || Trimmed(firstLine) != "$ITC") {
     facts.formProblem = "its first line is not \"$ITC\"";
     return facts;
@@ -127,10 +129,12 @@ HeaderFacts ReadHeader(const std::vector<std::string>& lines) {
     facts.formProblem = "its second line is not \"$\" and a whole number";
     return facts;
   }
-  const std::size_t lastInjection = kFirstInjectionLine - 1 + static_cast<std::size_t>(facts.announced);
+  const std::size_t lastInjection =
+      kFirstInjectionLine - 1 + static_cast<std::size_t>(facts.announced);
   if (lines.size() < lastInjection) {
-    facts.formProblem = "it announces " + std::to_string(facts.announced) +
-                        " injections but has no room for their \"$\" lines before its first marker line";
+    facts.formProblem =
+        "it announces " + std::to_string(facts.announced) +
+        " injections but has no room for their \"$\" lines before its first marker line";
     return facts;
   }
   for (std::size_t n = kFirstInjectionLine; n <= lastInjection; ++n) {

@@ -38,9 +38,9 @@ struct HeaderFacts {
   std::optional<FactValue> syringeConcentration;  // 2nd "#" line after the injection lines, mM
   std::optional<FactValue> cellConcentration;     // 3rd "#" line, mM
   std::optional<FactValue> cellVolume;            // 4th "#" line, mL
-  std::optional<std::string> instrumentUnit;      // the first "%" line, unless it names the software
-  std::optional<std::string> controlSoftware;     // the "%" line with "Ver:", without its run time
-  std::optional<RunStart> runStart;               // from the software line, where it has one
+  std::optional<std::string> instrumentUnit;   // the first "%" line, unless it names the software
+  std::optional<std::string> controlSoftware;  // the "%" line with "Ver:", without its run time
+  std::optional<RunStart> runStart;            // from the software line, where it has one
 };
 
 // Reads the lines before the first marker line; a UTF-8 byte order mark before

@@ -8,13 +8,13 @@
 
 namespace tandemo {
 namespace {
-constexpr std::size_t kChunk = 1 << 18;  // 256 KiB: large reads, small footprint
+constexpr std::size_t kChunk = 1 << 18;       // 256 KiB: large reads, small footprint
 constexpr std::size_t kWriteChunk = 1 << 20;  // 1 MiB: few large writes
-constexpr std::size_t kQuickLine = 4096;  // far longer than an ITC data line
+constexpr std::size_t kQuickLine = 4096;      // far longer than an ITC data line
 // Written bytes are sent on to disk in stretches of this size while the merge
 // goes on, so that the flush at the end has little left to wait for.
 constexpr std::uint64_t kWritebackStride = std::uint64_t{8} << 20;
-}
+}  // namespace
 
 LineReader::~LineReader() {
   if (owned_ && fd_ >= 0) platform::CloseFile(fd_);

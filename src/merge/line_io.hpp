@@ -69,7 +69,7 @@ class LineReader {
     std::size_t limit = 0;
   };
 
-  bool Fill();  // reads more; false at the end of the file or on an error
+  bool Fill();                // reads more; false at the end of the file or on an error
   std::size_t FindLineEnd();  // first CR or LF at or after begin_, else end_
   std::size_t Find(Scan& scan, char c);
   bool SkipByteOrderMark();  // false on a read error
@@ -85,8 +85,8 @@ class LineReader {
   std::unique_ptr<char[]> buf_;
   std::size_t capacity_ = 0;
   std::uint64_t base_ = 0;  // file offset of buf_[0]
-  std::size_t begin_ = 0;  // first unread byte
-  std::size_t end_ = 0;    // one past the last byte read from the file
+  std::size_t begin_ = 0;   // first unread byte
+  std::size_t end_ = 0;     // one past the last byte read from the file
   Scan cr_;
   Scan lf_;
 };
@@ -137,7 +137,10 @@ class LineWriter {
  private:
   void WriteLong(std::string_view text);
   void Grow(std::size_t room);
-  void Drain() { Send(buf_.get(), used_); used_ = 0; }
+  void Drain() {
+    Send(buf_.get(), used_);
+    used_ = 0;
+  }
   void Send(const char* data, std::size_t size);
 
   int fd_ = -1;

@@ -4,7 +4,8 @@
 
 namespace tandemo {
 namespace {
-constexpr std::uint64_t kLeastStride = 1 << 20;  // a call per MiB at most: a window repaints no faster
+constexpr std::uint64_t kLeastStride =
+    1 << 20;  // a call per MiB at most: a window repaints no faster
 }
 
 MergeProgress::MergeProgress(const MergeOptions& options, std::uint64_t bytesTotal)

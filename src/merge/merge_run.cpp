@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "atomic_output.hpp"
-#include "first_copy.hpp"
 #include "fields.hpp"
+#include "first_copy.hpp"
 #include "line_io.hpp"
 #include "number_read.hpp"
 #include "number_text.hpp"
@@ -37,12 +37,14 @@ struct InputFile {
     path = facts.path;
     inspected = facts.inspected;
     identity = facts.identity;
-    if (int err = platform::OpenForReading(path, fd); err != 0) return OpenFailure(place, path, err);
+    if (int err = platform::OpenForReading(path, fd); err != 0)
+      return OpenFailure(place, path, err);
     platform::FileStatus st;
     if (int err = platform::StatusOf(fd, st); err != 0) return OpenFailure(place, path, err);
     if (st.isDirectory) return OpenFailure(place, path, EISDIR);
     reader.Attach(fd);
-    if (inspected && !identity.Unchanged(FileIdentity::Of(st))) return InputChangedFailure(place, path);
+    if (inspected && !identity.Unchanged(FileIdentity::Of(st)))
+      return InputChangedFailure(place, path);
     return std::nullopt;
   }
 
@@ -50,7 +52,8 @@ struct InputFile {
   std::optional<MergeError> CheckUnchanged() const {
     if (!inspected) return std::nullopt;
     platform::FileStatus st;
-    if (platform::StatusOf(fd, st) != 0 || !identity.Unchanged(FileIdentity::Of(st))) return InputChangedFailure(place, path);
+    if (platform::StatusOf(fd, st) != 0 || !identity.Unchanged(FileIdentity::Of(st)))
+      return InputChangedFailure(place, path);
     return std::nullopt;
   }
 };
@@ -63,21 +66,24 @@ std::optional<MergeError> CheckPlannedJoin(const HeaderPlan& plan, std::size_t l
   for (std::size_t k = laterIndex; k < plan.appended.size(); ++k) listedSoFar -= plan.appended[k];
   const std::int32_t planned = plan.appended[laterIndex - 1];
   if (report.injectionsAppended != planned || report.lastNumber != listedSoFar) {
-    return MergeError{ErrorCode::BadHeader, place, 0,
-                      "the header cannot list every injection: the injections are not numbered one after "
-                      "another (the header lists " + std::to_string(planned) + " from this file, up to number " +
-                          std::to_string(listedSoFar) + "; " + std::to_string(report.injectionsAppended) +
-                          " were appended, up to number " + std::to_string(report.lastNumber) + ")"};
+    return MergeError{
+        ErrorCode::BadHeader, place, 0,
+        "the header cannot list every injection: the injections are not numbered one after "
+        "another (the header lists " +
+            std::to_string(planned) + " from this file, up to number " +
+            std::to_string(listedSoFar) + "; " + std::to_string(report.injectionsAppended) +
+            " were appended, up to number " + std::to_string(report.lastNumber) + ")"};
   }
   return std::nullopt;
 }
 
-MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection, WrittenLineObserver* observer,
-                   bool toFile);
+MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection,
+                   WrittenLineObserver* observer, bool toFile);
 
 }  // namespace
 
-MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection, WrittenLineObserver* observer) {
+MergeOutcome RunMerge(const MergeRequest& request, const Inspection& inspection,
+                      WrittenLineObserver* observer) {
   return Merge(request, inspection, observer, true);
 }
 
@@ -96,8 +102,8 @@ namespace {
 
 // Into no file, the writer is attached to none: its first write fails, it is
 // never flushed, and it only counts the lines; the observer has them all.
-MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection, WrittenLineObserver* observer,
-                   bool toFile) {
+MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection,
+                   WrittenLineObserver* observer, bool toFile) {
   MergeOutcome outcome;
   const MergeOptions& options = request.options;
   if (inspection.files.size() != request.inputs.size() && !inspection.failure) {
@@ -107,8 +113,8 @@ MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection, Wr
   }
   for (std::size_t i = 0; i < inspection.files.size() && !inspection.failure; ++i) {
     if (inspection.files[i].path != request.inputs[i]) {
-      outcome.error = MergeError{ErrorCode::BadFileName, FilePlace::Input(static_cast<int>(i + 1)), 0,
-                                 "the files to merge are not the files inspected"};
+      outcome.error = MergeError{ErrorCode::BadFileName, FilePlace::Input(static_cast<int>(i + 1)),
+                                 0, "the files to merge are not the files inspected"};
       return outcome;
     }
   }
@@ -179,7 +185,8 @@ MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection, Wr
     if (auto err = TakeStatistics(tracked, state)) return fail(std::move(*err));
     RewriteReport report;
     progress.BeginFile(bytesBefore);
-    if (auto err = RewriteSecondFile(inputs[i]->reader, place, tracked, state, options, progress, report)) {
+    if (auto err = RewriteSecondFile(inputs[i]->reader, place, tracked, state, options, progress,
+                                     report)) {
       return fail(std::move(*err));
     }
     if (auto err = inputs[i]->CheckUnchanged()) return fail(std::move(*err));
@@ -195,9 +202,9 @@ MergeOutcome Merge(const MergeRequest& request, const Inspection& inspection, Wr
 
   if (output && !writer.Flush()) {
     int err = writer.error();
-    return fail(MergeError{err == ENOENT ? ErrorCode::PathNotFound : CodeForErrno(err),
-                           FilePlace::Output(), 0,
-                           std::string("the result could not be written: ") + platform::ErrorText(err)});
+    return fail(
+        MergeError{err == ENOENT ? ErrorCode::PathNotFound : CodeForErrno(err), FilePlace::Output(),
+                   0, std::string("the result could not be written: ") + platform::ErrorText(err)});
   }
   if (output) {
     if (auto err = output->Commit()) return fail(std::move(*err));
@@ -221,8 +228,8 @@ std::string Describe(const MergeSummary& summary) {
   std::string text = "Wrote " + std::to_string(summary.linesWritten) + " lines to " +
                      QuotedPath(summary.output) + ": ";
   long long injections = summary.InjectionsAppended();
-  text += std::to_string(injections) + (injections == 1 ? " injection" : " injections") +
-          " appended";
+  text +=
+      std::to_string(injections) + (injections == 1 ? " injection" : " injections") + " appended";
   if (summary.joins.size() > 1) text += " from " + std::to_string(summary.joins.size()) + " files";
   if (injections > 0) {
     std::int32_t from = 0, to = 0;
@@ -252,8 +259,10 @@ std::string Describe(const MergeSummary& summary) {
       offsets += offsets.empty() ? "" : ", ";
       offsets += ShortestText(r.dpOffset);
     }
-    if (offsets.empty()) text += ", no data line to compensate";
-    else text += (summary.joins.size() > 1 ? ", DP offsets " : ", DP offset ") + offsets;
+    if (offsets.empty())
+      text += ", no data line to compensate";
+    else
+      text += (summary.joins.size() > 1 ? ", DP offsets " : ", DP offset ") + offsets;
   }
   return text + ".";
 }
@@ -265,7 +274,8 @@ std::vector<std::string> MergeRemarks(const Inspection& inspection, const MergeS
   for (const std::string& note : inspection.notCompared) remarks.push_back("not compared: " + note);
   for (const std::string& note : inspection.notes) remarks.push_back("note: " + note);
   // A last data line cut short by an interrupted write was left out of its file.
-  if (summary.firstFile.cutShort) remarks.push_back("note: " + DescribeCutShort(*summary.firstFile.cutShort));
+  if (summary.firstFile.cutShort)
+    remarks.push_back("note: " + DescribeCutShort(*summary.firstFile.cutShort));
   for (const RewriteReport& r : summary.joins) {
     if (r.cutShort) remarks.push_back("note: " + DescribeCutShort(*r.cutShort));
   }

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "failure.hpp"
+#include "first_copy.hpp"
 #include "inspection.hpp"
 #include "merge_options.hpp"
-#include "first_copy.hpp"
 #include "rewrite.hpp"
 
 namespace tandemo {
@@ -24,10 +24,10 @@ struct MergeRequest {
 };
 
 struct MergeSummary {
-  std::string output;               // the path written
+  std::string output;  // the path written
   long long linesWritten = 0;
-  FirstCopyReport firstFile;        // what the copy of the first file left out
-  std::vector<RewriteReport> joins; // one per file appended, in order
+  FirstCopyReport firstFile;         // what the copy of the first file left out
+  std::vector<RewriteReport> joins;  // one per file appended, in order
   bool compensated = false;
   bool headerUpdated = false;
   std::int32_t injectionsAnnounced = 0;  // the header's count, when it was updated

@@ -28,7 +28,10 @@ long ClampedExponent(const DecimalParts& p) {
   long e = 0;
   for (char c : p.expDigits) {
     e = e * 10 + (c - '0');
-    if (e > kExponentClamp) { e = kExponentClamp; break; }
+    if (e > kExponentClamp) {
+      e = kExponentClamp;
+      break;
+    }
   }
   return p.expNegative ? -e : e;
 }
@@ -56,8 +59,14 @@ double ToDouble(const DecimalParts& p) {
   std::string canon;
   canon.reserve(p.integerDigits.size() + p.fracDigits.size() + 12);
   if (p.negative) canon += '-';
-  if (p.integerDigits.empty()) canon += '0'; else canon.append(p.integerDigits);
-  if (!p.fracDigits.empty()) { canon += '.'; canon.append(p.fracDigits); }
+  if (p.integerDigits.empty())
+    canon += '0';
+  else
+    canon.append(p.integerDigits);
+  if (!p.fracDigits.empty()) {
+    canon += '.';
+    canon.append(p.fracDigits);
+  }
   canon += 'e';
   canon += std::to_string(exponent);
 
@@ -76,7 +85,10 @@ double ToDouble(const DecimalParts& p) {
 // [sign] digits [. digits] from position i on, which it moves past them; false
 // when there is no digit.
 bool ReadMantissa(std::string_view v, std::size_t& i, DecimalParts& p) {
-  if (i < v.size() && (v[i] == '+' || v[i] == '-')) { p.negative = v[i] == '-'; ++i; }
+  if (i < v.size() && (v[i] == '+' || v[i] == '-')) {
+    p.negative = v[i] == '-';
+    ++i;
+  }
   std::size_t start = i;
   while (i < v.size() && IsDigit(v[i])) ++i;
   p.integerDigits = v.substr(start, i - start);
@@ -96,12 +108,14 @@ double RadixValue(std::string_view digits, unsigned radix) {
   bool big = false;
   double dv = 0.0;
   for (char c : digits) {
-    unsigned d = IsDigit(c) ? static_cast<unsigned>(c - '0')
-                            : static_cast<unsigned>((c | 0x20) - 'a' + 10);
+    unsigned d =
+        IsDigit(c) ? static_cast<unsigned>(c - '0') : static_cast<unsigned>((c | 0x20) - 'a' + 10);
     dv = dv * radix + d;
     if (!big) {
-      if (v > (std::numeric_limits<std::uint64_t>::max() - d) / radix) big = true;
-      else v = v * radix + d;
+      if (v > (std::numeric_limits<std::uint64_t>::max() - d) / radix)
+        big = true;
+      else
+        v = v * radix + d;
     }
   }
   if (big) return dv;
@@ -146,7 +160,10 @@ double LeadingValue(std::string_view text) {
   if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
     std::size_t j = i + 1;
     bool neg = false;
-    if (j < v.size() && (v[j] == '+' || v[j] == '-')) { neg = v[j] == '-'; ++j; }
+    if (j < v.size() && (v[j] == '+' || v[j] == '-')) {
+      neg = v[j] == '-';
+      ++j;
+    }
     const std::size_t start = j;
     while (j < v.size() && IsDigit(v[j])) ++j;
     if (j > start) {  // an exponent letter without digits is not part of the number
@@ -169,7 +186,10 @@ Checked<double> FieldNumber(std::string_view text) {
   if (!ReadMantissa(v, i, p)) return Failure::TypeMismatch;
   if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
     ++i;
-    if (i < v.size() && (v[i] == '+' || v[i] == '-')) { p.expNegative = v[i] == '-'; ++i; }
+    if (i < v.size() && (v[i] == '+' || v[i] == '-')) {
+      p.expNegative = v[i] == '-';
+      ++i;
+    }
     const std::size_t start = i;
     while (i < v.size() && IsDigit(v[i])) ++i;
     p.expDigits = v.substr(start, i - start);

@@ -73,8 +73,9 @@ char* WriteDigits(char* out, std::uint64_t n) {
 char* WriteTimeStampText(char* out, std::int64_t hundredths) {
   // The magnitude as unsigned, so that the lowest value needs no special case.
   const bool negative = hundredths < 0;
-  const std::uint64_t magnitude = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths)
-                                           : static_cast<std::uint64_t>(hundredths);
+  const std::uint64_t magnitude = negative
+                                      ? std::uint64_t{0} - static_cast<std::uint64_t>(hundredths)
+                                      : static_cast<std::uint64_t>(hundredths);
   if (negative) *out++ = '-';
   const std::uint64_t seconds = magnitude / 100;
   if (seconds > 0) out = WriteDigits(out, seconds);  // no "0" before the point
@@ -204,7 +205,8 @@ void AppendSignalText(std::string& out, double x) {
 namespace detail {
 
 void AppendSignalTextExact(std::string& out, double x) {
-  if (AppendIfNotFinite(out, x)) return;  // not reached by the merge, which refuses such values first
+  if (AppendIfNotFinite(out, x))
+    return;  // not reached by the merge, which refuses such values first
   const Significant15 fifteen = FifteenDigits(x);
   const bool negative = fifteen.negative;
   const char* digits = fifteen.digits;
@@ -239,7 +241,8 @@ void AppendSignalTextExact(std::string& out, double x) {
 }  // namespace detail
 
 void AppendStartTimeText(std::string& out, double seconds) {
-  if (AppendIfNotFinite(out, seconds)) return;  // not reached by the merge, which leaves such fields alone
+  if (AppendIfNotFinite(out, seconds))
+    return;  // not reached by the merge, which leaves such fields alone
   const Significant15 fifteen = FifteenDigits(seconds);
   int count = fifteen.count;
   while (count > 0 && fifteen.digits[count - 1] == '0') --count;

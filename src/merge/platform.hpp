@@ -30,10 +30,11 @@ struct FileStatus {
 int OpenForReading(const std::string& path, int& fd);
 int StatusOf(int fd, FileStatus& status);                       // 0 or errno
 int StatusOfPath(const std::string& path, FileStatus& status);  // follows links; 0 or errno
-long ReadSome(int fd, char* into, std::size_t size);            // bytes read, 0 at the end, -1 and errno
-long ReadSomeAt(int fd, char* into, std::size_t size, std::uint64_t offset);  // as ReadSome, at an offset
-bool SeekTo(int fd, std::uint64_t offset);                       // false with errno set
-long WriteSome(int fd, const char* from, std::size_t size);     // bytes written, -1 and errno
+long ReadSome(int fd, char* into, std::size_t size);  // bytes read, 0 at the end, -1 and errno
+long ReadSomeAt(int fd, char* into, std::size_t size,
+                std::uint64_t offset);                       // as ReadSome, at an offset
+bool SeekTo(int fd, std::uint64_t offset);                   // false with errno set
+long WriteSome(int fd, const char* from, std::size_t size);  // bytes written, -1 and errno
 // Starts writing the bytes at [offset, offset + size) to disk without waiting, so
 // that a flush at the end finds little left to do; nothing where that cannot be asked.
 void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size) noexcept;

@@ -65,7 +65,8 @@ void RemoveStale(int dirFd, std::uint64_t (*ownerOf)(const std::string& name)) {
   }
   while (const dirent* entry = ::readdir(dir)) {
     const std::uint64_t owner = ownerOf(entry->d_name);
-    if (owner == 0 || owner > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max())) continue;
+    if (owner == 0 || owner > static_cast<std::uint64_t>(std::numeric_limits<pid_t>::max()))
+      continue;
     const pid_t pid = static_cast<pid_t>(owner);
     if (pid == ::getpid()) continue;
     if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // that process still runs
@@ -116,7 +117,8 @@ std::string InheritedAccessList(std::string list, mode_t mode) {
     list[at + 2] = static_cast<char>(static_cast<unsigned char>(list[at + 2]) & allowed);
   };
   bool hasMask = false;
-  for (std::size_t at = kHeader; at < list.size(); at += kEntry) hasMask = hasMask || tagAt(at) == kMask;
+  for (std::size_t at = kHeader; at < list.size(); at += kEntry)
+    hasMask = hasMask || tagAt(at) == kMask;
   for (std::size_t at = kHeader; at < list.size(); at += kEntry) {
     const unsigned tag = tagAt(at);
     if (tag == kUserObj) cut(at, (mode >> 6) & 7u);
@@ -140,17 +142,19 @@ bool InOwnGroups(gid_t gid) {
 
 std::string UserName(uid_t uid) {
   std::vector<char> buf(16384);
-  passwd entry {};
+  passwd entry{};
   passwd* found = nullptr;
-  if (::getpwuid_r(uid, &entry, buf.data(), buf.size(), &found) == 0 && found) return Printable(found->pw_name);
+  if (::getpwuid_r(uid, &entry, buf.data(), buf.size(), &found) == 0 && found)
+    return Printable(found->pw_name);
   return std::to_string(uid);
 }
 
 std::string GroupName(gid_t gid) {
   std::vector<char> buf(16384);
-  group entry {};
+  group entry{};
   group* found = nullptr;
-  if (::getgrgid_r(gid, &entry, buf.data(), buf.size(), &found) == 0 && found) return Printable(found->gr_name);
+  if (::getgrgid_r(gid, &entry, buf.data(), buf.size(), &found) == 0 && found)
+    return Printable(found->gr_name);
   return std::to_string(gid);
 }
 
@@ -191,7 +195,8 @@ int CopyAttributes(int from, int to, std::string& failedName) {
     value.resize(static_cast<std::size_t>(size));
     size = ::fgetxattr(from, name.c_str(), value.data(), value.size());
     if (size < 0) return errno;
-    if (::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(size), 0) != 0) return errno;
+    if (::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(size), 0) != 0)
+      return errno;
     aclCopied = aclCopied || name == "system.posix_acl_access";
   }
   // A list the new file took from its folder's default list is not the replaced file's.
@@ -202,7 +207,6 @@ int CopyAttributes(int from, int to, std::string& failedName) {
   }
   return 0;
 }
-
 
 FileStatus StatusFrom(const struct stat& st) {
   FileStatus s;
@@ -237,22 +241,29 @@ int StatusOfPath(const std::string& path, FileStatus& status) {
   return 0;
 }
 
-long ReadSome(int fd, char* into, std::size_t size) { return static_cast<long>(::read(fd, into, size)); }
+long ReadSome(int fd, char* into, std::size_t size) {
+  return static_cast<long>(::read(fd, into, size));
+}
 
 long ReadSomeAt(int fd, char* into, std::size_t size, std::uint64_t offset) {
   return static_cast<long>(::pread(fd, into, size, static_cast<off_t>(offset)));
 }
 
-bool SeekTo(int fd, std::uint64_t offset) { return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+bool SeekTo(int fd, std::uint64_t offset) {
+  return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
 
-long WriteSome(int fd, const char* from, std::size_t size) { return static_cast<long>(::write(fd, from, size)); }
+long WriteSome(int fd, const char* from, std::size_t size) {
+  return static_cast<long>(::write(fd, from, size));
+}
 
 void StartWriteback([[maybe_unused]] int fd, [[maybe_unused]] std::uint64_t offset,
                     [[maybe_unused]] std::uint64_t size) noexcept {
 #ifdef __linux__
   // Only a hint: on a pipe or a file system without it, the flush does all the work.
   const int saved = errno;
-  ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+  ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size),
+                    SYNC_FILE_RANGE_WRITE);
   errno = saved;
 #endif
 }
@@ -271,7 +282,9 @@ SignalsHeld::SignalsHeld() {
   ::pthread_sigmask(SIG_BLOCK, &all, reinterpret_cast<sigset_t*>(saved_));
 }
 
-SignalsHeld::~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr); }
+SignalsHeld::~SignalsHeld() {
+  ::pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr);
+}
 
 struct OutputFolder::State {
   int dirFd = -1;
@@ -309,7 +322,8 @@ std::optional<MergeError> OutputFolder::Find(const std::string& outputPath) {
   PathParts parts = Split(outputPath);
   s.dirFd = OpenFolder(AT_FDCWD, parts.folder);
   if (s.dirFd < 0) {
-    return OutputFailure(errno, "cannot create a file in the folder " + QuotedPath(parts.folder.empty() ? "." : parts.folder));
+    return OutputFailure(errno, "cannot create a file in the folder " +
+                                    QuotedPath(parts.folder.empty() ? "." : parts.folder));
   }
   s.dirShown = parts.folder;
   s.name = parts.name;
@@ -332,28 +346,34 @@ std::optional<MergeError> OutputFolder::Find(const std::string& outputPath) {
       s.targetIno = st.st_ino;
       return std::nullopt;
     }
-    if (hops == kMaxLinkHops) return OutputFailure(ELOOP, "the output path " + QuotedPath(outputPath) + " is a loop of links");
+    if (hops == kMaxLinkHops)
+      return OutputFailure(ELOOP,
+                           "the output path " + QuotedPath(outputPath) + " is a loop of links");
     // The system's own rule for links in shared folders such as /tmp: another
     // user may have planted the link there to redirect what is written.
     struct stat folder {};
-    if (::fstat(s.dirFd, &folder) == 0 && (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) &&
-        st.st_uid != ::geteuid() && st.st_uid != folder.st_uid) {
-      return MergeError{ErrorCode::PermissionDenied, FilePlace::Output(), 0,
-                        s.TargetShown() + " is a symbolic link of user " + UserName(st.st_uid) +
-                            " in a shared folder (sticky, anyone may write to it); it is not followed, as "
-                            "the system would not follow it either: remove it or name another output"};
+    if (::fstat(s.dirFd, &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+        (folder.st_mode & S_IWOTH) && st.st_uid != ::geteuid() && st.st_uid != folder.st_uid) {
+      return MergeError{
+          ErrorCode::PermissionDenied, FilePlace::Output(), 0,
+          s.TargetShown() + " is a symbolic link of user " + UserName(st.st_uid) +
+              " in a shared folder (sticky, anyone may write to it); it is not followed, as "
+              "the system would not follow it either: remove it or name another output"};
     }
-    std::vector<char> text(static_cast<std::size_t>(st.st_size > PATH_MAX ? st.st_size : PATH_MAX) + 1);
+    std::vector<char> text(static_cast<std::size_t>(st.st_size > PATH_MAX ? st.st_size : PATH_MAX) +
+                           1);
     const ssize_t n = ::readlinkat(s.dirFd, s.name.c_str(), text.data(), text.size());
     if (n < 0) return OutputFailure(errno, s.TargetShown() + " cannot be examined");
-    if (static_cast<std::size_t>(n) == text.size()) return OutputFailure(ENAMETOOLONG, s.TargetShown() + " cannot be examined");
+    if (static_cast<std::size_t>(n) == text.size())
+      return OutputFailure(ENAMETOOLONG, s.TargetShown() + " cannot be examined");
     const std::string link(text.data(), static_cast<std::size_t>(n));
     PathParts next = Split(link);
     const bool absolute = !link.empty() && link.front() == '/';
     int nextFd = OpenFolder(absolute ? AT_FDCWD : s.dirFd, next.folder);
     const std::string nextShown = absolute ? next.folder : JoinedPath(s.dirShown, next.folder);
     if (nextFd < 0) {
-      return OutputFailure(errno, "cannot create a file in the folder " + QuotedPath(nextShown.empty() ? "." : nextShown));
+      return OutputFailure(errno, "cannot create a file in the folder " +
+                                      QuotedPath(nextShown.empty() ? "." : nextShown));
     }
     ::close(s.dirFd);
     s.dirFd = nextFd;
@@ -372,7 +392,8 @@ std::optional<MergeError> OutputFolder::Examine(bool force) {
   if (!s.targetExists) return std::nullopt;
   if (!S_ISREG(s.targetMode)) {
     return MergeError{ErrorCode::PathFileAccess, FilePlace::Output(), 0,
-                      s.TargetShown() + " is " + (S_ISDIR(s.targetMode) ? "a folder" : "not a regular file") +
+                      s.TargetShown() + " is " +
+                          (S_ISDIR(s.targetMode) ? "a folder" : "not a regular file") +
                           ", not a file that can be replaced"};
   }
   // A rename needs no right to write the file it replaces; without this test a
@@ -383,21 +404,25 @@ std::optional<MergeError> OutputFolder::Examine(bool force) {
   const uid_t me = ::geteuid();
   s.keepOwner = me == 0 || (s.targetUid == me && InOwnGroups(s.targetGid));
   if (!s.keepOwner && !force) {
-    return MergeError{ErrorCode::PermissionDenied, FilePlace::Output(), 0,
-                      s.TargetShown() + " belongs to user " + UserName(s.targetUid) + " and group " +
-                          GroupName(s.targetGid) +
-                          "; a file written in its place would belong to you instead, which could open it "
-                          "to others: nothing was written (--force replaces it all the same)"};
+    return MergeError{
+        ErrorCode::PermissionDenied, FilePlace::Output(), 0,
+        s.TargetShown() + " belongs to user " + UserName(s.targetUid) + " and group " +
+            GroupName(s.targetGid) +
+            "; a file written in its place would belong to you instead, which could open it "
+            "to others: nothing was written (--force replaces it all the same)"};
   }
   // Its attributes are read at the end through this handle, from the very file examined.
-  s.targetFd = ::openat(s.dirFd, s.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  s.targetFd =
+      ::openat(s.dirFd, s.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (s.targetFd < 0 && errno == EACCES) {
-    s.targetFd = ::openat(s.dirFd, s.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    s.targetFd = ::openat(s.dirFd, s.name.c_str(),
+                          O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   }
   if (s.targetFd < 0) return OutputFailure(errno, s.TargetShown() + " cannot be examined");
   struct stat st {};
   if (::fstat(s.targetFd, &st) != 0 || st.st_dev != s.targetDev || st.st_ino != s.targetIno) {
-    return OutputFailure(EAGAIN, s.TargetShown() + " was replaced by another program while it was examined");
+    return OutputFailure(
+        EAGAIN, s.TargetShown() + " was replaced by another program while it was examined");
   }
   return std::nullopt;
 }
@@ -408,13 +433,15 @@ std::size_t OutputFolder::LongestName() const {
   return static_cast<std::size_t>(nameMax);
 }
 
-void OutputFolder::RemoveStaleScratchFiles(std::uint64_t (*ownerOf)(const std::string& name)) const {
+void OutputFolder::RemoveStaleScratchFiles(
+    std::uint64_t (*ownerOf)(const std::string& name)) const {
   RemoveStale(state_->dirFd, ownerOf);
 }
 
 int OutputFolder::CreateScratch(const std::string& name, int& fd) {
   // O_EXCL never opens an existing file and, with O_CREAT, never follows a link.
-  fd = ::openat(state_->dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  fd = ::openat(state_->dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                0600);
   if (fd < 0) return errno;
   ::flock(fd, LOCK_EX | LOCK_NB);  // held while this merge runs
   std::memcpy(g_pendingName, name.c_str(), name.size() + 1);
@@ -434,7 +461,8 @@ std::optional<MergeError> OutputFolder::GiveTargetsRights(int fd) {
     const std::string inherited = InheritedAccessList(s.folderDefaultList, 0666);
     if (!inherited.empty()) {
       if (::fsetxattr(fd, "system.posix_acl_access", inherited.data(), inherited.size(), 0) != 0) {
-        return OutputFailure(errno, "the access control list of " + s.TargetShown() + " could not be set");
+        return OutputFailure(errno,
+                             "the access control list of " + s.TargetShown() + " could not be set");
       }
     } else if (::fchmod(fd, NewFileMode()) != 0) {
       return OutputFailure(errno, "the permissions of " + s.TargetShown() + " could not be set");
@@ -442,31 +470,37 @@ std::optional<MergeError> OutputFolder::GiveTargetsRights(int fd) {
     return std::nullopt;
   }
   struct stat now {};
-  if (::fstatat(s.dirFd, s.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != s.targetDev ||
-      now.st_ino != s.targetIno) {
-    return MergeError{ErrorCode::PathFileAccess, FilePlace::Output(), 0,
-                      s.TargetShown() + " was replaced by another program while the merge ran; it was left as it is"};
+  if (::fstatat(s.dirFd, s.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+      now.st_dev != s.targetDev || now.st_ino != s.targetIno) {
+    return MergeError{
+        ErrorCode::PathFileAccess, FilePlace::Output(), 0,
+        s.TargetShown() +
+            " was replaced by another program while the merge ran; it was left as it is"};
   }
   if (s.keepOwner) {
     // Root may yet be refused (a user namespace, a network file system that maps root).
     if (::fchown(fd, s.targetUid, s.targetGid) != 0 && !s.force) {
-      return OutputFailure(errno, "the owner and group of " + s.TargetShown() + " could not be kept");
+      return OutputFailure(errno,
+                           "the owner and group of " + s.TargetShown() + " could not be kept");
     }
   } else if (InOwnGroups(s.targetGid)) {
-    ::fchown(fd, static_cast<uid_t>(-1), s.targetGid);  // --force: the group at least, where it may be kept
+    ::fchown(fd, static_cast<uid_t>(-1),
+             s.targetGid);  // --force: the group at least, where it may be kept
   }
   if (::fchmod(fd, s.targetMode & 07777) != 0) {
     return OutputFailure(errno, "the permissions of " + s.TargetShown() + " could not be kept");
   }
   std::string attribute;
   if (int err = CopyAttributes(s.targetFd, fd, attribute); err != 0) {
-    return OutputFailure(err, "the attribute " + Quoted(attribute) + " of " + s.TargetShown() + " could not be kept");
+    return OutputFailure(err, "the attribute " + Quoted(attribute) + " of " + s.TargetShown() +
+                                  " could not be kept");
   }
   return std::nullopt;
 }
 
 int OutputFolder::Replace(const std::string& scratchName) {
-  if (::renameat(state_->dirFd, scratchName.c_str(), state_->dirFd, state_->name.c_str()) != 0) return errno;
+  if (::renameat(state_->dirFd, scratchName.c_str(), state_->dirFd, state_->name.c_str()) != 0)
+    return errno;
   g_hasPending = 0;
   return 0;
 }

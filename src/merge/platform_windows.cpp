@@ -34,7 +34,8 @@ bool ToWide(const std::string& text, std::wstring& wide) {
   const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
   if (n <= 0) return false;
   wide.resize(static_cast<std::size_t>(n));
-  return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), n) == n;
+  return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), n) ==
+         n;
 }
 
 std::string ToUtf8(const wchar_t* wide) {
@@ -105,7 +106,7 @@ int StatusOfHandle(HANDLE handle, FileStatus& status) {
     if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) return LastErrno();
     return 0;  // a pipe or a device: neither file nor folder
   }
-  BY_HANDLE_FILE_INFORMATION info {};
+  BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(handle, &info)) return LastErrno();
   status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   status.isRegular = !status.isDirectory;
@@ -119,8 +120,8 @@ int StatusOfHandle(HANDLE handle, FileStatus& status) {
 // Opens a path only to learn what it is: no right to read its content is needed.
 HANDLE OpenToExamine(const std::wstring& path) {
   return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 struct PathParts {
@@ -156,13 +157,15 @@ int OpenForReading(const std::string& path, int& fd) {
   if (!ToWide(path, wide)) return EILSEQ;
   // Shared with every reader and writer, and with a replacement of the file: an
   // input may be the output of a forced merge.
-  HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_ACCESS_DENIED) {  // a folder is opened only as one; say what it is
       const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return EISDIR;
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return EISDIR;
     }
     return ErrnoOf(error);
   }
@@ -191,7 +194,8 @@ int StatusOfPath(const std::string& path, FileStatus& status) {
 }
 
 long ReadSome(int fd, char* into, std::size_t size) {
-  const unsigned count = size > INT_MAX ? static_cast<unsigned>(INT_MAX) : static_cast<unsigned>(size);
+  const unsigned count =
+      size > INT_MAX ? static_cast<unsigned>(INT_MAX) : static_cast<unsigned>(size);
   return ::_read(fd, into, count);
 }
 
@@ -202,12 +206,12 @@ long ReadSomeAt(int fd, char* into, std::size_t size, std::uint64_t offset) {
     errno = EBADF;
     return -1;
   }
-  LARGE_INTEGER zero {}, position {};
+  LARGE_INTEGER zero{}, position{};
   if (!::SetFilePointerEx(handle, zero, &position, FILE_CURRENT)) {
     errno = LastErrno();
     return -1;
   }
-  OVERLAPPED at {};
+  OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   const DWORD count = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
@@ -231,7 +235,8 @@ bool SeekTo(int fd, std::uint64_t offset) {
 }
 
 long WriteSome(int fd, const char* from, std::size_t size) {
-  const unsigned count = size > INT_MAX ? static_cast<unsigned>(INT_MAX) : static_cast<unsigned>(size);
+  const unsigned count =
+      size > INT_MAX ? static_cast<unsigned>(INT_MAX) : static_cast<unsigned>(size);
   return ::_write(fd, from, count);
 }
 
@@ -305,15 +310,18 @@ std::optional<MergeError> OutputFolder::Find(const std::string& outputPath) {
   const std::string folderText = parts.folder.empty() ? "." : parts.folder;
   const std::string cannotCreate = "cannot create a file in the folder " + QuotedPath(folderText);
   std::wstring name;
-  if (!ToWide(parts.folder, s.folderWide) || !ToWide(parts.name, name)) return OutputFailure(EILSEQ, cannotCreate);
-  const DWORD folderAttributes = ::GetFileAttributesW(s.folderWide.empty() ? L"." : s.folderWide.c_str());
+  if (!ToWide(parts.folder, s.folderWide) || !ToWide(parts.name, name))
+    return OutputFailure(EILSEQ, cannotCreate);
+  const DWORD folderAttributes =
+      ::GetFileAttributesW(s.folderWide.empty() ? L"." : s.folderWide.c_str());
   if (folderAttributes == INVALID_FILE_ATTRIBUTES) return OutputFailure(LastErrno(), cannotCreate);
   if (!(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) return OutputFailure(ENOTDIR, cannotCreate);
   // Whole paths from here on: ReplaceFileW under Wine fails on a relative one.
   const std::wstring given = s.folderWide.empty() ? std::wstring(L".") : s.folderWide;
   const DWORD length = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
   std::wstring full(length, L'\0');
-  if (length == 0 || ::GetFullPathNameW(given.c_str(), length, full.data(), nullptr) != length - 1) {
+  if (length == 0 ||
+      ::GetFullPathNameW(given.c_str(), length, full.data(), nullptr) != length - 1) {
     return OutputFailure(LastErrno(), cannotCreate);
   }
   full.resize(length - 1);
@@ -337,8 +345,9 @@ std::optional<MergeError> OutputFolder::Find(const std::string& outputPath) {
   }
   // A replacement would put the file in the link's place instead of writing where it leads.
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    return MergeError{ErrorCode::PathFileAccess, FilePlace::Output(), 0,
-                      s.TargetShown() + " is a symbolic link; name the file it leads to as the output"};
+    return MergeError{
+        ErrorCode::PathFileAccess, FilePlace::Output(), 0,
+        s.TargetShown() + " is a symbolic link; name the file it leads to as the output"};
   }
   s.targetAttributes = attributes;
   return std::nullopt;
@@ -349,16 +358,18 @@ std::optional<MergeError> OutputFolder::Examine(bool /*force*/) {
   State& s = *state_;
   if (!s.targetExists) return std::nullopt;
   // A rename needs no right to write the file it replaces; a read-only file stays as it is.
-  if (s.targetAttributes & FILE_ATTRIBUTE_READONLY) return OutputFailure(EACCES, s.TargetShown() + " may not be written");
+  if (s.targetAttributes & FILE_ATTRIBUTE_READONLY)
+    return OutputFailure(EACCES, s.TargetShown() + " may not be written");
   HANDLE target = ::CreateFileW(s.targetWide.c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (target == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
       return MergeError{ErrorCode::PathFileAccess, FilePlace::Output(), 0,
-                        s.TargetShown() + " is open in another program that does not let it be replaced; "
-                                          "close it there and merge again"};
+                        s.TargetShown() +
+                            " is open in another program that does not let it be replaced; "
+                            "close it there and merge again"};
     }
     return OutputFailure(ErrnoOf(error), s.TargetShown() + " may not be written");
   }
@@ -378,12 +389,14 @@ std::optional<MergeError> OutputFolder::Examine(bool /*force*/) {
 // Folder entries hold 255 UTF-16 units; 255 bytes of UTF-8 never need more.
 std::size_t OutputFolder::LongestName() const { return MAX_PATH - 5; }
 
-void OutputFolder::RemoveStaleScratchFiles(std::uint64_t (*ownerOf)(const std::string& name)) const {
-  WIN32_FIND_DATAW entry {};
+void OutputFolder::RemoveStaleScratchFiles(
+    std::uint64_t (*ownerOf)(const std::string& name)) const {
+  WIN32_FIND_DATAW entry{};
   HANDLE search = ::FindFirstFileW(state_->InFolder(L".*.tmp").c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+      continue;
     const std::uint64_t pid = ownerOf(ToUtf8(entry.cFileName));
     if (pid == 0 || pid == CurrentProcessId() || ProcessRuns(pid)) continue;
     ::DeleteFileW(state_->InFolder(entry.cFileName).c_str());
@@ -399,8 +412,8 @@ int OutputFolder::CreateScratch(const std::string& name, int& fd) {
   if (path.size() >= kLongestWidePath) return ENAMETOOLONG;
   // CREATE_NEW never opens an existing file; no other program may write to it meanwhile.
   // Deleting stays open, so that a console control handler can remove it.
-  HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastErrno();
   fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   if (fd < 0) {
@@ -427,8 +440,10 @@ std::optional<MergeError> OutputFolder::GiveTargetsRights(int /*fd*/) {
                     now.device == s.targetVolume && now.index == s.targetIndex;
   if (target != INVALID_HANDLE_VALUE) ::CloseHandle(target);
   if (!same) {
-    return MergeError{ErrorCode::PathFileAccess, FilePlace::Output(), 0,
-                      s.TargetShown() + " was replaced by another program while the merge ran; it was left as it is"};
+    return MergeError{
+        ErrorCode::PathFileAccess, FilePlace::Output(), 0,
+        s.TargetShown() +
+            " was replaced by another program while the merge ran; it was left as it is"};
   }
   return std::nullopt;
 }

@@ -167,9 +167,9 @@ std::optional<MergeError> TakeStatistics(const TrackedOutput& out, RunState& sta
   }
   if (step.value <= 0) {
     return MergeError{ErrorCode::NoTimeStep, file, line,
-                      "the last two data lines have the time stamps " + TimeField(previous) + " and " +
-                          TimeField(last) + ", a time step of " + SecondsText(step.value) +
-                          " that would not advance the time axis"};
+                      "the last two data lines have the time stamps " + TimeField(previous) +
+                          " and " + TimeField(last) + ", a time step of " +
+                          SecondsText(step.value) + " that would not advance the time axis"};
   }
   Checked<std::int64_t> time = tail.LastTimeHundredths();
   if (!time) {
@@ -255,8 +255,9 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
   auto compensateLine = [&](std::string& text, long long lineNo) -> std::optional<MergeError> {
     const std::size_t comma1 = text.find(',');
     if (comma1 == std::string::npos) {
-      return At(ErrorCode::Subscript, place, lineNo,
-                "the line " + Quoted(text) + " inside a data section has no DP field to compensate");
+      return At(
+          ErrorCode::Subscript, place, lineNo,
+          "the line " + Quoted(text) + " inside a data section has no DP field to compensate");
     }
     const std::size_t comma2 = text.find(',', comma1 + 1);
     const std::string_view field1 = std::string_view(text).substr(
@@ -279,7 +280,8 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
   // An appended data line built in one go from the time stamp and what follows
   // the file's own time field (with compensation, its DP field shifted): the same
   // characters as writing the time stamp and then compensating the line.
-  auto appendedLine = [&](std::string_view rest, std::int64_t time, long long lineNo) -> std::optional<MergeError> {
+  auto appendedLine = [&](std::string_view rest, std::int64_t time,
+                          long long lineNo) -> std::optional<MergeError> {
     char timeText[kTimeStampChars];
     const auto timeSize = static_cast<std::size_t>(WriteTimeStampText(timeText, time) - timeText);
     std::string_view after = rest;
@@ -294,7 +296,8 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
       if (!dp) {
         return At(CodeOf(dp.failure), place, lineNo,
                   "the DP field " + Quoted(field1) +
-                      (dp.failure == Failure::Overflow ? " is beyond the 64-bit float range" : " is not a number"));
+                      (dp.failure == Failure::Overflow ? " is beyond the 64-bit float range"
+                                                       : " is not a number"));
       }
       const double shifted = dp.value - static_cast<double>(dpOffset);
       if (char* end = WriteQuickSignalText(quickSignal, shifted)) {
@@ -361,7 +364,8 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
       if (written == nullptr) break;
       const long long lineNo = lineBefore + taken + 1;
       out.CommitLine(into, static_cast<std::size_t>(written - into), SourcePlace{place, lineNo});
-      recent[static_cast<std::size_t>(taken % 3)] = RunLine{text.substr(0, comma), rest, lineTime, lineNo};
+      recent[static_cast<std::size_t>(taken % 3)] =
+          RunLine{text.substr(0, comma), rest, lineTime, lineNo};
       time = lineTime;
       ++taken;
       latestStart = at;
@@ -373,7 +377,8 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     for (long long k = std::max<long long>(0, taken - 3); k < taken; ++k) {
       const RunLine& recentLine = recent[static_cast<std::size_t>(k % 3)];
       char text[kRunLineBytes + kAppendedExtra];
-      char* written = WriteAppendedLine(text, recentLine.time, recentLine.rest, compensate, dpOffset);
+      char* written =
+          WriteAppendedLine(text, recentLine.time, recentLine.rest, compensate, dpOffset);
       out.AddWrittenDataLine(std::string_view(text, static_cast<std::size_t>(written - text)),
                              SourcePlace{place, recentLine.line});
     }
@@ -411,7 +416,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     }
     if (progress.Stop(later.Offset())) return MergeProgress::Cancelled();
     if (read.empty()) continue;  // never written, never a baseline line
-    heldIsLast = false;  // a line follows the held data line, whether it is written or not
+    heldIsLast = false;          // a line follows the held data line, whether it is written or not
     const bool followsDataLine = afterDataLine;
     afterDataLine = false;
     if (suspect.held) {  // a line follows it: not cut short
@@ -441,9 +446,9 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
       double own = LeadingValue(CharactersFrom(read, 2, pos));
       Checked<std::int32_t> rounded = RoundToInt32(own);
       if (!rounded) {
-        return At(ErrorCode::Overflow, place, lineNo,
-                  "the injection number " + Quoted(read.substr(1, pos - 2)) +
-                      " does not fit in 32 bits");
+        return At(
+            ErrorCode::Overflow, place, lineNo,
+            "the injection number " + Quoted(read.substr(1, pos - 2)) + " does not fit in 32 bits");
       }
       Checked<std::int32_t> number = AddInt32(rounded.value, state.markerCount);
       if (!number) {
@@ -488,7 +493,8 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
         state.timeHundredths = time;
         if (marker.held) {
           Checked<double> ownTime = FieldNumber(read.substr(0, pos - 1));
-          putMarker(ownTime ? std::optional<double>(Seconds(time) - ownTime.value) : marker.fallbackShift);
+          putMarker(ownTime ? std::optional<double>(Seconds(time) - ownTime.value)
+                            : marker.fallbackShift);
         }
         CopyInto(ownTimeBefore, read.substr(0, pos - 1));
         haveOwnTimeBefore = true;

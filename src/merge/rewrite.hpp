@@ -18,7 +18,7 @@ namespace tandemo {
 
 // What the merged file so far hands to the rewrite of the next file.
 struct RunState {
-  std::int32_t markerCount = 0;     // marker lines so far; lowered for each "@" line without a comma
+  std::int32_t markerCount = 0;  // marker lines so far; lowered for each "@" line without a comma
   std::int32_t stepHundredths = 0;  // time step of the first file, in hundredths of a second
   std::int64_t timeHundredths = 0;  // running time stamp; starts as the first file's last one
   float lastDp = 0.0f;              // DP value of the first file's last data line

@@ -23,7 +23,7 @@ Checked<std::int32_t> SubInt32(std::int32_t a, std::int32_t b);
 Checked<std::int16_t> AddInt16(std::int16_t a, std::int16_t b);
 
 // The two floating-point tests: an infinite or invalid (NaN) result is an overflow.
-Checked<double> TestedDifference(double a, double b);      // time difference, 64-bit
-Checked<float> TestedSingleDifference(float a, float b);   // DP offset, rounded to 32-bit
+Checked<double> TestedDifference(double a, double b);     // time difference, 64-bit
+Checked<float> TestedSingleDifference(float a, float b);  // DP offset, rounded to 32-bit
 
 }  // namespace tandemo

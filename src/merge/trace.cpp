@@ -14,7 +14,8 @@ namespace {
 std::string_view FieldAt(std::string_view line, std::size_t start) {
   if (start > line.size()) return {};
   const std::size_t comma = line.find(',', start);
-  return line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+  return line.substr(start,
+                     comma == std::string_view::npos ? std::string_view::npos : comma - start);
 }
 
 std::optional<double> NumberOrNothing(std::string_view field) {
@@ -86,7 +87,8 @@ void TraceBuilder::Put(std::string_view line, std::size_t portion, long long sou
     mark.line = sourceLine;
     mark.volume = NumberOrNothing(FieldAt(line, comma + 1));
     const std::size_t second = line.find(',', comma + 1);
-    if (second != std::string_view::npos) mark.duration = NumberOrNothing(FieldAt(line, second + 1));
+    if (second != std::string_view::npos)
+      mark.duration = NumberOrNothing(FieldAt(line, second + 1));
     mark.firstPoint = mark.endPoint = trace_.points.size();
     trace_.injections.push_back(mark);
     inInjection_ = true;
@@ -134,7 +136,8 @@ Trace TraceBuilder::Finish() {
   return done;
 }
 
-std::vector<std::size_t> ReduceForDrawing(std::span<const TracePoint> points, std::size_t maxPoints) {
+std::vector<std::size_t> ReduceForDrawing(std::span<const TracePoint> points,
+                                          std::size_t maxPoints) {
   const std::size_t n = points.size();
   std::vector<std::size_t> kept;
   if (n <= maxPoints) {
@@ -171,10 +174,12 @@ std::vector<std::size_t> ReduceForDrawing(std::span<const TracePoint> points, st
   return kept;
 }
 
-std::span<const TracePoint> PointsBetween(std::span<const TracePoint> points, double from, double to) {
+std::span<const TracePoint> PointsBetween(std::span<const TracePoint> points, double from,
+                                          double to) {
   auto first = std::partition_point(points.begin(), points.end(),
                                     [from](const TracePoint& p) { return p.time < from; });
-  auto last = std::partition_point(first, points.end(), [to](const TracePoint& p) { return p.time <= to; });
+  auto last =
+      std::partition_point(first, points.end(), [to](const TracePoint& p) { return p.time <= to; });
   return points.subspan(static_cast<std::size_t>(first - points.begin()),
                         static_cast<std::size_t>(last - first));
 }
@@ -194,7 +199,8 @@ std::vector<ReducedPortion> ReduceTrace(const Trace& trace, std::size_t maxPoint
     if (portion.compensated && portion.offset) {
       const double offset = static_cast<double>(*portion.offset);
       out.uncompensated.reserve(out.points.size());
-      for (const TracePoint& point : out.points) out.uncompensated.push_back({point.time, point.dp + offset});
+      for (const TracePoint& point : out.points)
+        out.uncompensated.push_back({point.time, point.dp + offset});
     }
   }
   return reduced;

@@ -28,29 +28,29 @@ struct TracePortion {
 };
 
 struct InjectionMark {
-  std::int64_t number = 0;          // as written on the marker line
-  std::size_t portion = 0;          // 0: first file
-  std::optional<double> time;       // s: of the data line that follows the marker
-  std::optional<double> volume;     // µL: the marker's second field, where it is a number
-  std::optional<double> duration;   // s: the marker's third field, where it is a number
-  std::size_t firstPoint = 0;       // its interval, up to the next marker line:
-  std::size_t endPoint = 0;         //   points [firstPoint, endPoint)
-  long long line = 0;               // line of its portion's file, when the feeder gave it
+  std::int64_t number = 0;         // as written on the marker line
+  std::size_t portion = 0;         // 0: first file
+  std::optional<double> time;      // s: of the data line that follows the marker
+  std::optional<double> volume;    // µL: the marker's second field, where it is a number
+  std::optional<double> duration;  // s: the marker's third field, where it is a number
+  std::size_t firstPoint = 0;      // its interval, up to the next marker line:
+  std::size_t endPoint = 0;        //   points [firstPoint, endPoint)
+  long long line = 0;              // line of its portion's file, when the feeder gave it
 };
 
 struct JoinPoint {
-  std::size_t portion = 0;          // the appended portion that begins here
-  std::optional<double> time;       // s: its first data line; none when it wrote none
-  std::optional<float> offset;      // DP offset reported for the join
+  std::size_t portion = 0;      // the appended portion that begins here
+  std::optional<double> time;   // s: its first data line; none when it wrote none
+  std::optional<float> offset;  // DP offset reported for the join
   bool compensated = false;
 };
 
 struct Trace {
-  std::vector<TracePoint> points;   // every data line, in the order written
+  std::vector<TracePoint> points;  // every data line, in the order written
   std::vector<TracePortion> portions;
   std::vector<InjectionMark> injections;
-  std::vector<JoinPoint> joins;     // one per appended portion
-  long long unreadableLines = 0;    // data lines whose time or DP is not a number: not drawn
+  std::vector<JoinPoint> joins;   // one per appended portion
+  long long unreadableLines = 0;  // data lines whose time or DP is not a number: not drawn
   std::size_t firstUnreadablePortion = 0;
   long long firstUnreadableLine = 0;  // 0 when the feeder gave no line numbers
 
@@ -83,9 +83,9 @@ class TraceBuilder {
 
   Trace trace_;
   std::size_t portion_ = 0;
-  bool opened_ = false;      // a portion has been opened
-  bool seenMarker_ = false;  // the merged file's first marker line has been written
-  bool inInjection_ = false; // points go to the last injection's interval
+  bool opened_ = false;       // a portion has been opened
+  bool seenMarker_ = false;   // the merged file's first marker line has been written
+  bool inInjection_ = false;  // points go to the last injection's interval
 };
 
 // Feeds a builder from the lines a merge writes (RunMerge's or RunMergeInto's
@@ -94,7 +94,8 @@ class TracingObserver final : public WrittenLineObserver {
  public:
   explicit TracingObserver(TraceBuilder& builder) : builder_(builder) {}
   void Written(std::string_view line, SourcePlace from) override {
-    builder_.Put(line, from.file.index > 1 ? static_cast<std::size_t>(from.file.index - 1) : 0, from.line);
+    builder_.Put(line, from.file.index > 1 ? static_cast<std::size_t>(from.file.index - 1) : 0,
+                 from.line);
   }
 
  private:
@@ -107,16 +108,18 @@ class TracingObserver final : public WrittenLineObserver {
 // [1 + b*n/B, 1 + (b+1)*n/B) of the n interior ones, and each bucket keeps its
 // minimum and its maximum DP (the first of equal values), so no spike is lost.
 // With maxPoints >= size every point is kept.
-std::vector<std::size_t> ReduceForDrawing(std::span<const TracePoint> points, std::size_t maxPoints);
+std::vector<std::size_t> ReduceForDrawing(std::span<const TracePoint> points,
+                                          std::size_t maxPoints);
 
 // The points from time `from` to time `to`, both included, of points in time
 // order: a zoomed view is reduced from these, so it shows every line it can.
-std::span<const TracePoint> PointsBetween(std::span<const TracePoint> points, double from, double to);
+std::span<const TracePoint> PointsBetween(std::span<const TracePoint> points, double from,
+                                          double to);
 
 struct ReducedPortion {
-  std::vector<std::size_t> indices;         // into Trace::points
-  std::vector<TracePoint> points;           // as written
-  std::vector<TracePoint> uncompensated;    // DP + offset at the same times; empty unless compensated
+  std::vector<std::size_t> indices;       // into Trace::points
+  std::vector<TracePoint> points;         // as written
+  std::vector<TracePoint> uncompensated;  // DP + offset at the same times; empty unless compensated
 };
 
 // Each portion reduced to at most `maxPointsPerPortion` points.

@@ -46,7 +46,8 @@ class TrackedOutput {
   // `markerLines` of the `lines` are marker lines, the first of them comes from
   // `firstLine`. Their data lines reach the tail only through AddWrittenDataLine:
   // the caller gives it the last of them, in order.
-  void PutLines(std::string_view bytes, long long lines, long long markerLines, SourcePlace firstLine) {
+  void PutLines(std::string_view bytes, long long lines, long long markerLines,
+                SourcePlace firstLine) {
     WriteHeld();
     writer_.WriteLines(bytes, lines);
     markers_ += markerLines;
@@ -64,7 +65,9 @@ class TrackedOutput {
     if (observer_ != nullptr) observer_->Written(std::string_view(line, size), from);
     writer_.Commit(size);
   }
-  void AddWrittenDataLine(std::string_view line, SourcePlace from) { tail_.Add(line, from.line, from.file); }
+  void AddWrittenDataLine(std::string_view line, SourcePlace from) {
+    tail_.Add(line, from.line, from.file);
+  }
 
   // The file being copied has ended. A data line still held is its last one: when
   // it looks cut short beside the file's data line before it (`fieldsBefore`

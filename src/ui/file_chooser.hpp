@@ -19,10 +19,10 @@ enum class DialogKind { Open, Save };
 struct FileRequest {
   DialogKind kind = DialogKind::Open;
   QString title;
-  QStringList nameFilters;   // Qt's own form: "ITC Files (*.itc)"
-  QString defaultSuffix;     // added to a name typed without an extension
-  QString startFolder;       // the folder shown first
-  QString suggestedName;     // the name shown in the dialog's name box, or empty
+  QStringList nameFilters;  // Qt's own form: "ITC Files (*.itc)"
+  QString defaultSuffix;    // added to a name typed without an extension
+  QString startFolder;      // the folder shown first
+  QString suggestedName;    // the name shown in the dialog's name box, or empty
   QFileDialog::Options options;
 
   bool operator==(const FileRequest&) const = default;

@@ -18,8 +18,9 @@ namespace {
 
 // Rich text: the title over a smaller line that says what this is not.
 QString Title(bool perMole) {
-  return QStringLiteral("<p align=\"center\">Integrated heats%1<br><small>"
-                        "Quick look: integrated against a straight baseline, not a fit</small></p>")
+  return QStringLiteral(
+             "<p align=\"center\">Integrated heats%1<br><small>"
+             "Quick look: integrated against a straight baseline, not a fit</small></p>")
       .arg(perMole ? QStringLiteral(" per mole of injectant") : QString());
 }
 
@@ -82,13 +83,15 @@ void HeatsChart::Show(const PreviewData& preview) {
   }
   xAxis_->setTitleText(byRatio_ ? QStringLiteral("Molar ratio") : QStringLiteral("Injection"));
   chart()->setTitle(Title(perMole_));
-  yAxis_->setTitleText(perMole_ ? QStringLiteral("Heat (kcal/mol)") : QStringLiteral("Heat (\u00B5cal)"));
+  yAxis_->setTitleText(perMole_ ? QStringLiteral("Heat (kcal/mol)")
+                                : QStringLiteral("Heat (\u00B5cal)"));
 
   double xLow = std::numeric_limits<double>::infinity(), xHigh = -xLow, yLow = xLow, yHigh = -xLow;
   for (std::size_t p = 0; p < portions; ++p) {
     auto* series = new QScatterSeries;
-    names_.push_back(p < preview.settings.columns.size() ? QString::fromStdString(preview.settings.columns[p].name)
-                                                      : QStringLiteral("portion %1").arg(p + 1));
+    names_.push_back(p < preview.settings.columns.size()
+                         ? QString::fromStdString(preview.settings.columns[p].name)
+                         : QStringLiteral("portion %1").arg(p + 1));
     series->setName(names_.back());
     series->setMarkerShape(QScatterSeries::MarkerShapeCircle);
     series->setMarkerSize(8.0);
@@ -135,16 +138,21 @@ void HeatsChart::ShowHeatTip(const QPointF& point, bool entered, std::size_t por
     return;
   }
   const std::vector<InjectionHeat>& heats = heats_[portion];
-  auto xOf = [this](const InjectionHeat& h) { return byRatio_ ? *h.molarRatio : static_cast<double>(h.number); };
-  const auto nearest = std::min_element(heats.begin(), heats.end(), [&](const InjectionHeat& a, const InjectionHeat& b) {
-    return std::fabs(xOf(a) - point.x()) < std::fabs(xOf(b) - point.x());
-  });
+  auto xOf = [this](const InjectionHeat& h) {
+    return byRatio_ ? *h.molarRatio : static_cast<double>(h.number);
+  };
+  const auto nearest = std::min_element(
+      heats.begin(), heats.end(), [&](const InjectionHeat& a, const InjectionHeat& b) {
+        return std::fabs(xOf(a) - point.x()) < std::fabs(xOf(b) - point.x());
+      });
   QString text = QStringLiteral("Injection %1 (%2): %3 \u00B5cal")
                      .arg(nearest->number)
                      .arg(names_[portion])
                      .arg(*nearest->heat, 0, 'g', 4);
-  if (nearest->heatPerMole) text += QStringLiteral(", %1 kcal/mol").arg(*nearest->heatPerMole, 0, 'g', 4);
-  if (nearest->molarRatio) text += QStringLiteral(", molar ratio %1").arg(*nearest->molarRatio, 0, 'g', 3);
+  if (nearest->heatPerMole)
+    text += QStringLiteral(", %1 kcal/mol").arg(*nearest->heatPerMole, 0, 'g', 4);
+  if (nearest->molarRatio)
+    text += QStringLiteral(", molar ratio %1").arg(*nearest->molarRatio, 0, 'g', 3);
   QToolTip::showText(QCursor::pos(), text, this);
 }
 

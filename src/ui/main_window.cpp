@@ -7,15 +7,15 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGroupBox>
-#include <QHash>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QPushButton>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QThreadPool>
@@ -153,7 +153,7 @@ QGroupBox* MainWindow::MakeFileGroup(const QString& title, PathBox*& box, QPushB
 void MainWindow::Build(FileChooser& chooser) {
   chooser_ = &chooser;
   merge_ = [](const tandemo::MergeRequest& request, const tandemo::Inspection& inspection,
-               MergeControl&) { return tandemo::RunMerge(request, inspection); };
+              MergeControl&) { return tandemo::RunMerge(request, inspection); };
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(kProgramTitle);
   setWindowIcon(MakeIcon(IconKind::Program));
@@ -250,7 +250,7 @@ void MainWindow::Build(FileChooser& chooser) {
   column->addWidget(previewArea, 1);
 
   // Tab follows the window: each box, then its Browse; the switches; Do It.
-  QWidget* order[] = {firstFileBox_,  firstBrowseButton_, secondFileBox_, secondBrowseButton_,
+  QWidget* order[] = {firstFileBox_,  firstBrowseButton_,  secondFileBox_, secondBrowseButton_,
                       outputFileBox_, outputBrowseButton_, compensateBox_, headerBox_,
                       doItButton_,    cancelButton_};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
@@ -282,8 +282,10 @@ void MainWindow::Build(FileChooser& chooser) {
   resize(startWidth, kClassicSize.height());
   UpdateMinimumSize();
   // Room for the preview below the classic controls, within the screen's free area.
-  QSize wanted(std::max(startWidth, kPreviewSize.width()), std::max(minimumHeight(), kPreviewSize.height()));
-  if (const QScreen* shown = screen()) wanted = wanted.boundedTo(shown->availableGeometry().size() * 9 / 10);
+  QSize wanted(std::max(startWidth, kPreviewSize.width()),
+               std::max(minimumHeight(), kPreviewSize.height()));
+  if (const QScreen* shown = screen())
+    wanted = wanted.boundedTo(shown->availableGeometry().size() * 9 / 10);
   resize(wanted.expandedTo(minimumSize()));
 }
 
@@ -403,16 +405,21 @@ void MainWindow::RequestPreview() { AskForPreview(false); }
 void MainWindow::AskForPreview(bool evenIfUnchanged) {
   previewDelay_->stop();
   if (merging_) {
-    previewAfterMerge_ = true;  // the merge has the machine first; the boxes cannot change meanwhile
+    previewAfterMerge_ =
+        true;  // the merge has the machine first; the boxes cannot change meanwhile
     return;
   }
   auto readable = [](const PathBox* box) {
     const QFileInfo info(box->path());
-    return HoldsPath(box->text()) && info.isFile() && info.isReadable() ? info.filePath() : QString();
+    return HoldsPath(box->text()) && info.isFile() && info.isReadable() ? info.filePath()
+                                                                        : QString();
   };
-  PreviewRequest request{readable(firstFileBox_), readable(secondFileBox_), compensateBox_->isChecked()};
+  PreviewRequest request{readable(firstFileBox_), readable(secondFileBox_),
+                         compensateBox_->isChecked()};
   // The same files again (a path retyped as it was): the preview on screen stands.
-  if (!evenIfUnchanged && previewAsked_ == request && preview_->state() != PreviewPanel::State::Failed) return;
+  if (!evenIfUnchanged && previewAsked_ == request &&
+      preview_->state() != PreviewPanel::State::Failed)
+    return;
   previewAsked_ = request;
   preview_->Request(request.first, request.second, request.compensate);
 }
@@ -463,9 +470,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::SetBusy(bool busy) {
   merging_ = busy;
-  for (QWidget* control : {static_cast<QWidget*>(firstGroup_), static_cast<QWidget*>(secondGroup_),
-                           static_cast<QWidget*>(outputGroup_), static_cast<QWidget*>(compensateBox_),
-                           static_cast<QWidget*>(headerBox_)}) {
+  for (QWidget* control :
+       {static_cast<QWidget*>(firstGroup_), static_cast<QWidget*>(secondGroup_),
+        static_cast<QWidget*>(outputGroup_), static_cast<QWidget*>(compensateBox_),
+        static_cast<QWidget*>(headerBox_)}) {
     control->setEnabled(!busy);
   }
   if (busy) {
@@ -485,10 +493,9 @@ void MainWindow::SetBusy(bool busy) {
   if (busy) return;
   // A merge into one of the previewed files (the window asked first) changed what it shows.
   const QString written = QFileInfo(outputFileBox_->path()).canonicalFilePath();
-  const bool previewedWritten =
-      previewAsked_ && !written.isEmpty() &&
-      (written == QFileInfo(previewAsked_->first).canonicalFilePath() ||
-       written == QFileInfo(previewAsked_->second).canonicalFilePath());
+  const bool previewedWritten = previewAsked_ && !written.isEmpty() &&
+                                (written == QFileInfo(previewAsked_->first).canonicalFilePath() ||
+                                 written == QFileInfo(previewAsked_->second).canonicalFilePath());
   if (previewAfterMerge_ || previewedWritten) {
     previewAfterMerge_ = false;
     AskForPreview(true);
@@ -506,7 +513,8 @@ void MainWindow::ShowProgress() {
   if (total > 0) {
     constexpr int kSteps = 1000;
     progressBar_->setRange(0, kSteps);
-    progressBar_->setValue(static_cast<int>(std::clamp(control_.bytesRead.load(), 0LL, total) * kSteps / total));
+    progressBar_->setValue(
+        static_cast<int>(std::clamp(control_.bytesRead.load(), 0LL, total) * kSteps / total));
   }
 }
 
@@ -584,7 +592,9 @@ void MainWindow::StartMerge(const tandemo::Inspection& inspection, bool force) {
       [merge = merge_, request, inspection, control = &control_] {
         return merge(request, inspection, *control);
       },
-      [this, inspection](const tandemo::MergeOutcome& outcome) { FinishMerge(outcome, inspection); });
+      [this, inspection](const tandemo::MergeOutcome& outcome) {
+        FinishMerge(outcome, inspection);
+      });
 }
 
 void MainWindow::FinishMerge(const tandemo::MergeOutcome& outcome,
@@ -631,7 +641,8 @@ void MainWindow::ReportOutcome(const tandemo::MergeOutcome& outcome,
                                const tandemo::Inspection& inspection) {
   if (outcome.ok()) {
     // "Done", then what was written and every remark, as tandemo-merge reports them.
-    QString text = tr("Done") + QStringLiteral("\n\n") + FromEngine(tandemo::Describe(outcome.summary));
+    QString text =
+        tr("Done") + QStringLiteral("\n\n") + FromEngine(tandemo::Describe(outcome.summary));
     for (const std::string& remark : tandemo::MergeRemarks(inspection, outcome.summary)) {
       text += QStringLiteral("\n") + FromEngine(remark);
     }
@@ -643,9 +654,9 @@ void MainWindow::ReportOutcome(const tandemo::MergeOutcome& outcome,
   const QString title = QString::fromStdString(error.Title());
   QString rest = QString::fromStdString(error.Message());
   if (rest.startsWith(title + QStringLiteral(": "))) rest.remove(0, title.size() + 2);
-  notifier_->Warn(this, kProgramTitle, title,
-                  rest + QStringLiteral("\n\n") +
-                      tr("Nothing was written; the output file is as it was."));
+  notifier_->Warn(
+      this, kProgramTitle, title,
+      rest + QStringLiteral("\n\n") + tr("Nothing was written; the output file is as it was."));
 }
 
 }  // namespace tandemo::ui

@@ -155,12 +155,12 @@ class MainWindow final : public QWidget {
     bool operator==(const PreviewRequest&) const = default;
   };
   std::optional<PreviewRequest> previewAsked_;  // the last one the panel was given
-  bool previewAfterMerge_ = false;  // asked for while a merge ran
+  bool previewAfterMerge_ = false;              // asked for while a merge ran
 
   QString notice_;  // said in the hint line until the boxes change again
   bool merging_ = false;
   bool closeWhenDone_ = false;  // closed during a merge: goes once the merge has stopped
-  MergeControl control_;  // shared with the merge running on a worker thread
+  MergeControl control_;        // shared with the merge running on a worker thread
 };
 
 }  // namespace tandemo::ui

@@ -30,8 +30,7 @@ class QtNotifier final : public Notifier {
   void Inform(QWidget* parent, const QString& title, const QString& text) override;
   void Warn(QWidget* parent, const QString& title, const QString& text,
             const QString& detail) override;
-  bool Ask(QWidget* parent, const QString& title, const QString& text,
-           bool yesIsDefault) override;
+  bool Ask(QWidget* parent, const QString& title, const QString& text, bool yesIsDefault) override;
   void Beep() override;
 };
 

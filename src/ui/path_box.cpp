@@ -71,8 +71,8 @@ void PathBox::paintEvent(QPaintEvent* event) {
   QStyleOptionFrame panel;
   initStyleOption(&panel);
   style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
-  painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                 QPalette::Text));
+  painter.setPen(
+      palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
   painter.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter, shown);
 }
 

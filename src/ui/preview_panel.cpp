@@ -21,7 +21,8 @@
 namespace tandemo::ui {
 namespace {
 
-const QString kWaitingText = QStringLiteral("The preview of the join shows here once the first and second files are chosen.");
+const QString kWaitingText = QStringLiteral(
+    "The preview of the join shows here once the first and second files are chosen.");
 const QString kWorkingText = QStringLiteral("Reading the files...");
 
 // File names as the system's calls want them, whatever characters they hold.
@@ -29,10 +30,14 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 QString NoteOn(const Trace& trace) {
   if (trace.unreadableLines == 0) return {};
-  QString note = QStringLiteral("Not drawn: %1 data line(s) whose time or DP is not a number, the first in the %2")
-                     .arg(trace.unreadableLines)
-                     .arg(QString::fromStdString(FileLabel(FilePlace::Input(static_cast<int>(trace.firstUnreadablePortion) + 1))));
-  if (trace.firstUnreadableLine > 0) note += QStringLiteral(", line %1").arg(trace.firstUnreadableLine);
+  QString note =
+      QStringLiteral(
+          "Not drawn: %1 data line(s) whose time or DP is not a number, the first in the %2")
+          .arg(trace.unreadableLines)
+          .arg(QString::fromStdString(
+              FileLabel(FilePlace::Input(static_cast<int>(trace.firstUnreadablePortion) + 1))));
+  if (trace.firstUnreadableLine > 0)
+    note += QStringLiteral(", line %1").arg(trace.firstUnreadableLine);
   return note + QLatin1Char('.');
 }
 
@@ -45,11 +50,13 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QWidget(parent) {
   zoomOnJoin_ = new QPushButton(QStringLiteral("Zoom on join"));
   zoomOnJoin_->setToolTip(QStringLiteral("Show a few injections either side of the join"));
   showAll_ = new QPushButton(QStringLiteral("Show all"));
-  showAll_->setToolTip(QStringLiteral(
-      "Show the whole titration. Over the thermogram, the mouse wheel zooms in time, dragging zooms on "
-      "a rectangle and a right click shows all again."));
+  showAll_->setToolTip(
+      QStringLiteral("Show the whole titration. Over the thermogram, the mouse wheel zooms in "
+                     "time, dragging zooms on "
+                     "a rectangle and a right click shows all again."));
   savePicture_ = new QPushButton(QStringLiteral("Save picture..."));
-  savePicture_->setToolTip(QStringLiteral("Write the thermogram and the heats as a PNG or SVG picture"));
+  savePicture_->setToolTip(
+      QStringLiteral("Write the thermogram and the heats as a PNG or SVG picture"));
 
   auto* bar = new QHBoxLayout;
   bar->addWidget(status_, 1);
@@ -143,7 +150,8 @@ void PreviewPanel::Request(const QString& first, const QString& second, bool com
     if (generation != generation_) return;  // superseded while it was worked on
     Apply(watcher->future().takeResult());
   });
-  watcher->setFuture(QtConcurrent::run([input, stop = stop_.get_token()] { return BuildPreview(input, stop); }));
+  watcher->setFuture(
+      QtConcurrent::run([input, stop = stop_.get_token()] { return BuildPreview(input, stop); }));
 }
 
 void PreviewPanel::Apply(PreviewData preview) {
@@ -160,14 +168,17 @@ void PreviewPanel::Apply(PreviewData preview) {
     zoomOnJoin_->setEnabled(thermogram_->hasJoin());
     showAll_->setEnabled(true);
     savePicture_->setEnabled(true);
-    if (pictureFolder_.isEmpty()) pictureFolder_ = QFileInfo(QFile::decodeName(shown_.input.first.c_str())).absolutePath();
+    if (pictureFolder_.isEmpty())
+      pictureFolder_ = QFileInfo(QFile::decodeName(shown_.input.first.c_str())).absolutePath();
   } else {
     return;  // stopped, and so superseded: the newer request will answer
   }
   emit finished();
 }
 
-void PreviewPanel::SetPictureChooser(PictureChooser chooser) { pictureChooser_ = std::move(chooser); }
+void PreviewPanel::SetPictureChooser(PictureChooser chooser) {
+  pictureChooser_ = std::move(chooser);
+}
 
 std::optional<std::pair<QString, QString>> PreviewPanel::AskForPicturePath(QWidget* parent) {
   const QString first = QFileInfo(QFile::decodeName(shown_.input.first.c_str())).completeBaseName();
@@ -179,11 +190,12 @@ std::optional<std::pair<QString, QString>> PreviewPanel::AskForPicturePath(QWidg
   // about replacing a file asks about the file that will be written.
   auto suffixFor = [](const QString& filter) {
     return PictureTargetFor(QString(), filter).format == PictureFormat::Svg ? QStringLiteral("svg")
-                                                                             : QStringLiteral("png");
+                                                                            : QStringLiteral("png");
   };
   dialog.setDefaultSuffix(suffixFor(PictureFilters().front()));
-  connect(&dialog, &QFileDialog::filterSelected, &dialog,
-          [&dialog, suffixFor](const QString& filter) { dialog.setDefaultSuffix(suffixFor(filter)); });
+  connect(
+      &dialog, &QFileDialog::filterSelected, &dialog,
+      [&dialog, suffixFor](const QString& filter) { dialog.setDefaultSuffix(suffixFor(filter)); });
   dialog.selectFile(first + QStringLiteral("-join.png"));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return std::make_pair(dialog.selectedFiles().front(), dialog.selectedNameFilter());

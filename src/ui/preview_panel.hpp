@@ -75,7 +75,7 @@ class PreviewPanel final : public QWidget {
   PictureChooser pictureChooser_;
   QString pictureFolder_;
 
-  QLabel* status_ = nullptr;     // above the preview
+  QLabel* status_ = nullptr;       // above the preview
   QLabel* placeholder_ = nullptr;  // in its place
   QStackedWidget* pages_ = nullptr;
   ThermogramChart* thermogram_ = nullptr;

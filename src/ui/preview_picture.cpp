@@ -33,13 +33,15 @@ void Paint(QPainter& painter, const QSize& canvas, const std::vector<const QChar
   int x = 0;
   for (const QChartView* view : charts) {
     const QSize size = view->viewport()->size();
-    view->scene()->render(&painter, QRectF(QPointF(x, 0), QSizeF(size)), view->mapToScene(view->viewport()->rect()).boundingRect());
+    view->scene()->render(&painter, QRectF(QPointF(x, 0), QSizeF(size)),
+                          view->mapToScene(view->viewport()->rect()).boundingRect());
     x += size.width();
   }
 }
 
 QString Failure(const QString& path, const QString& why) {
-  return QStringLiteral("The picture could not be written to \"%1\": %2").arg(QDir::toNativeSeparators(path), why);
+  return QStringLiteral("The picture could not be written to \"%1\": %2")
+      .arg(QDir::toNativeSeparators(path), why);
 }
 
 }  // namespace
@@ -56,7 +58,8 @@ PictureTarget PictureTargetFor(const QString& path, const QString& selectedFilte
 
 QString WritePicture(const PictureTarget& target, const std::vector<const QChartView*>& charts) {
   const QSize canvas = CanvasSize(charts);
-  if (charts.empty() || canvas.isEmpty()) return Failure(target.path, QStringLiteral("there is nothing to draw"));
+  if (charts.empty() || canvas.isEmpty())
+    return Failure(target.path, QStringLiteral("there is nothing to draw"));
   QSaveFile file(target.path);
   if (!file.open(QIODevice::WriteOnly)) return Failure(target.path, file.errorString());
   if (target.format == PictureFormat::Svg) {
@@ -66,7 +69,8 @@ QString WritePicture(const PictureTarget& target, const std::vector<const QChart
     svg.setViewBox(QRect(QPoint(0, 0), canvas));
     svg.setTitle(QStringLiteral("Tandemo preview of a join"));
     QPainter painter;
-    if (!painter.begin(&svg)) return Failure(target.path, QStringLiteral("the drawing could not be started"));
+    if (!painter.begin(&svg))
+      return Failure(target.path, QStringLiteral("the drawing could not be started"));
     Paint(painter, canvas, charts);
     painter.end();
   } else {

@@ -55,7 +55,8 @@ SettingsReading ReadSettings(const std::vector<std::string>& inputs, const Trace
   return ReadSettings(Inspect(inputs), trace, summary);
 }
 
-SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace, const MergeSummary& summary) {
+SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace,
+                             const MergeSummary& summary) {
   SettingsReading reading;
   std::vector<std::string> inputs;
   for (const FileFacts& file : inspection.files) inputs.push_back(file.path);
@@ -72,8 +73,10 @@ SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace, c
     if (mark.portion >= inputs.size()) continue;
     ++performed[mark.portion];
     auto& range = numbers[mark.portion];
-    if (!range) range.emplace(mark.number, mark.number);
-    else range->second = mark.number;
+    if (!range)
+      range.emplace(mark.number, mark.number);
+    else
+      range->second = mark.number;
   }
 
   for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -84,8 +87,10 @@ SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace, c
     if (f.instrumentUnit) column[SettingsRow::InstrumentUnit].text = *f.instrumentUnit;
     if (f.controlSoftware) column[SettingsRow::Software].text = *f.controlSoftware;
     if (f.temperature) column[SettingsRow::Temperature].text = f.temperature->text;
-    if (f.syringeConcentration) column[SettingsRow::SyringeConcentration].text = f.syringeConcentration->text;
-    if (f.cellConcentration) column[SettingsRow::CellConcentration].text = f.cellConcentration->text;
+    if (f.syringeConcentration)
+      column[SettingsRow::SyringeConcentration].text = f.syringeConcentration->text;
+    if (f.cellConcentration)
+      column[SettingsRow::CellConcentration].text = f.cellConcentration->text;
     if (f.cellVolume) column[SettingsRow::CellVolume].text = f.cellVolume->text;
     if (facts[i].timeStep) column[SettingsRow::TimeStep].text = facts[i].timeStep->text;
     if (f.usualForm) column[SettingsRow::InjectionsAnnounced].text = std::to_string(f.announced);
@@ -93,7 +98,8 @@ SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace, c
     if (i == 0 || i - 1 < summary.joins.size()) {
       column[SettingsRow::InjectionsPerformed].text = std::to_string(performed[i]);
       if (i == 0) {
-        if (numbers[0]) column[SettingsRow::Numbering].text = Range(numbers[0]->first, numbers[0]->second);
+        if (numbers[0])
+          column[SettingsRow::Numbering].text = Range(numbers[0]->first, numbers[0]->second);
       } else if (const RewriteReport& join = summary.joins[i - 1]; join.injectionsAppended > 0) {
         column[SettingsRow::Numbering].text = Range(join.firstNumber, join.lastNumber);
       }
@@ -104,14 +110,16 @@ SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace, c
   for (const Difference& d : inspection.differences) {
     const std::optional<SettingsRow> row = RowOf(d.label);
     const int index = d.later.index - 1;
-    if (!row || index < 0 || static_cast<std::size_t>(index) >= reading.table.columns.size()) continue;
+    if (!row || index < 0 || static_cast<std::size_t>(index) >= reading.table.columns.size())
+      continue;
     SettingsCell& cell = reading.table.columns[static_cast<std::size_t>(index)][*row];
     cell.differs = true;
     cell.reason = d.text;
   }
 
   const HeaderFacts& first = facts.front().header;
-  if (first.syringeConcentration) reading.cell.syringeConcentration = first.syringeConcentration->number;
+  if (first.syringeConcentration)
+    reading.cell.syringeConcentration = first.syringeConcentration->number;
   if (first.cellConcentration) reading.cell.cellConcentration = first.cellConcentration->number;
   if (first.cellVolume) reading.cell.cellVolume = first.cellVolume->number;
   return reading;

@@ -36,9 +36,10 @@ inline constexpr std::size_t kSettingsRows = static_cast<std::size_t>(SettingsRo
 std::string_view RowName(SettingsRow row);
 
 struct SettingsCell {
-  std::string text;     // empty where the file does not give the value
-  bool differs = false; // not the first file's value
-  std::string reason;   // why it is marked: "target temperature: 25 in the first file, 30 in the second file"
+  std::string text;      // empty where the file does not give the value
+  bool differs = false;  // not the first file's value
+  std::string reason;    // why it is marked: "target temperature: 25 in the first file, 30 in the
+                         // second file"
 };
 
 struct SettingsColumn {
@@ -46,7 +47,9 @@ struct SettingsColumn {
   std::string name;  // the file's name without its folder
   std::array<SettingsCell, kSettingsRows> cells;
 
-  const SettingsCell& operator[](SettingsRow row) const { return cells[static_cast<std::size_t>(row)]; }
+  const SettingsCell& operator[](SettingsRow row) const {
+    return cells[static_cast<std::size_t>(row)];
+  }
   SettingsCell& operator[](SettingsRow row) { return cells[static_cast<std::size_t>(row)]; }
 };
 
@@ -67,6 +70,7 @@ struct SettingsReading {
 SettingsReading ReadSettings(const std::vector<std::string>& inputs, const Trace& trace,
                              const MergeSummary& summary);
 // The same from an inspection already made, the one the merge went by.
-SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace, const MergeSummary& summary);
+SettingsReading ReadSettings(const Inspection& inspection, const Trace& trace,
+                             const MergeSummary& summary);
 
 }  // namespace tandemo::ui

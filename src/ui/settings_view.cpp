@@ -29,7 +29,8 @@ void SettingsView::Show(const SettingsTable& table) {
     const SettingsColumn& column = table.columns[static_cast<std::size_t>(c)];
     QString role = QString::fromStdString(column.role);
     if (!role.isEmpty()) role[0] = role[0].toUpper();
-    auto* head = new QTableWidgetItem(role + QLatin1Char('\n') + QString::fromStdString(column.name));
+    auto* head =
+        new QTableWidgetItem(role + QLatin1Char('\n') + QString::fromStdString(column.name));
     head->setToolTip(QString::fromStdString(column.name));
     setHorizontalHeaderItem(c, head);
     for (std::size_t r = 0; r < kSettingsRows; ++r) {

@@ -36,7 +36,8 @@ QString JoinText(const JoinPoint& join) {
   if (!join.offset) return QStringLiteral("Join");
   if (join.compensated)
     return QStringLiteral("Join: DP offset %1 \u00B5cal/s taken off").arg(OffsetText(*join.offset));
-  return QStringLiteral("Join: DP offset %1 \u00B5cal/s, not compensated").arg(OffsetText(*join.offset));
+  return QStringLiteral("Join: DP offset %1 \u00B5cal/s, not compensated")
+      .arg(OffsetText(*join.offset));
 }
 
 // Ticks at round values (1, 2 or 5 times a power of ten) whatever the window,
@@ -113,7 +114,7 @@ void ThermogramChart::Show(const PreviewData& preview) {
   const Trace& trace = *trace_;
   for (std::size_t p = 0; p < trace.portions.size(); ++p) {
     names_ << (p < preview.settings.columns.size() ? FromUtf8(preview.settings.columns[p].name)
-                                                : QStringLiteral("portion %1").arg(p + 1));
+                                                   : QStringLiteral("portion %1").arg(p + 1));
   }
 
   auto attach = [this](QAbstractSeries* series) {
@@ -127,7 +128,8 @@ void ThermogramChart::Show(const PreviewData& preview) {
   for (std::size_t p = 0; p < trace.portions.size(); ++p) {
     if (!trace.portions[p].compensated || !trace.portions[p].offset) continue;
     auto* series = new QLineSeries;
-    series->setName(QStringLiteral("%1 without compensation").arg(names_[static_cast<qsizetype>(p)]));
+    series->setName(
+        QStringLiteral("%1 without compensation").arg(names_[static_cast<qsizetype>(p)]));
     QColor faint = PortionColour(p);
     faint.setAlpha(110);
     series->setPen(QPen(faint, 1.2, Qt::DashLine));
@@ -220,7 +222,9 @@ bool ThermogramChart::zoomed() const {
   return timeAxis_->min() > fullFrom_ || timeAxis_->max() < fullTo_;
 }
 
-std::pair<double, double> ThermogramChart::timeWindow() const { return {timeAxis_->min(), timeAxis_->max()}; }
+std::pair<double, double> ThermogramChart::timeWindow() const {
+  return {timeAxis_->min(), timeAxis_->max()};
+}
 
 QStringList ThermogramChart::joinLabels() const {
   QStringList labels;
@@ -261,7 +265,8 @@ void ThermogramChart::Redraw() {
   if (!trace_) return;
   const Trace& trace = *trace_;
   const bool whole = !zoomed();
-  const double from = timeAxis_->min() * kSecondsPerMinute, to = timeAxis_->max() * kSecondsPerMinute;
+  const double from = timeAxis_->min() * kSecondsPerMinute,
+               to = timeAxis_->max() * kSecondsPerMinute;
   double low = std::numeric_limits<double>::infinity(), high = -low;
   auto widen = [&](const QList<QPointF>& points) {
     for (const QPointF& p : points) {
@@ -313,7 +318,8 @@ void ThermogramChart::Redraw() {
 void ThermogramChart::PlaceJoins() {
   const QRectF area = chart()->plotArea();
   for (JoinMark& join : joins_) {
-    join.line->replace(QList<QPointF>{{join.minutes, dpAxis_->min()}, {join.minutes, dpAxis_->max()}});
+    join.line->replace(
+        QList<QPointF>{{join.minutes, dpAxis_->min()}, {join.minutes, dpAxis_->max()}});
     const bool visible = join.minutes >= timeAxis_->min() && join.minutes <= timeAxis_->max();
     join.label->setVisible(visible && area.isValid());
     if (!visible) continue;
@@ -323,7 +329,8 @@ void ThermogramChart::PlaceJoins() {
     join.text->setPos(3, 1);
     const double x = chart()->mapToPosition(QPointF(join.minutes, dpAxis_->max())).x();
     // Right of the line where it fits, else left of it.
-    const double left = x + 4 + box.width() <= area.right() ? x + 4 : std::max(area.left(), x - 4 - box.width());
+    const double left =
+        x + 4 + box.width() <= area.right() ? x + 4 : std::max(area.left(), x - 4 - box.width());
     join.label->setPos(left, area.top() + 2);
   }
 }
@@ -333,11 +340,14 @@ void ThermogramChart::ShowInjectionTip(const QPointF& point, bool entered) {
     QToolTip::hideText();
     return;
   }
-  const auto nearest = std::min_element(markInfo_.begin(), markInfo_.end(), [&](const InjectionMark& a, const InjectionMark& b) {
-    return std::fabs(*a.time / kSecondsPerMinute - point.x()) < std::fabs(*b.time / kSecondsPerMinute - point.x());
-  });
-  QString text = QStringLiteral("Injection %1 (%2)").arg(nearest->number).arg(
-      names_.value(static_cast<qsizetype>(nearest->portion)));
+  const auto nearest = std::min_element(
+      markInfo_.begin(), markInfo_.end(), [&](const InjectionMark& a, const InjectionMark& b) {
+        return std::fabs(*a.time / kSecondsPerMinute - point.x()) <
+               std::fabs(*b.time / kSecondsPerMinute - point.x());
+      });
+  QString text = QStringLiteral("Injection %1 (%2)")
+                     .arg(nearest->number)
+                     .arg(names_.value(static_cast<qsizetype>(nearest->portion)));
   if (nearest->volume) text += QStringLiteral(", %1 \u00B5L").arg(*nearest->volume, 0, 'g', 4);
   text += QStringLiteral(", at %1 min").arg(*nearest->time / kSecondsPerMinute, 0, 'f', 2);
   QToolTip::showText(QCursor::pos(), text, this);

@@ -73,9 +73,9 @@ class ThermogramChart final : public QChartView {
   QScatterSeries* marks_ = nullptr;
   std::vector<InjectionMark> markInfo_;  // the marks drawn, in time order
   std::vector<JoinMark> joins_;
-  QStringList names_;                    // the files' names, by portion
-  double fullFrom_ = 0.0, fullTo_ = 1.0; // minutes
-  bool fitDp_ = true;                    // fit DP to what the window shows
+  QStringList names_;                     // the files' names, by portion
+  double fullFrom_ = 0.0, fullTo_ = 1.0;  // minutes
+  bool fitDp_ = true;                     // fit DP to what the window shows
   bool redrawPending_ = false;
 };
 

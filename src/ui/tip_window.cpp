@@ -33,9 +33,8 @@ QString TipHtml(const std::vector<TipParagraph>& paragraphs, int numberWidth) {
     if (p.number.isEmpty()) {
       html += cell + QStringLiteral(" colspan=\"2\">") + p.text.toHtmlEscaped();
     } else {
-      html += cell + QStringLiteral(" width=\"%1\">").arg(numberWidth) +
-              p.number.toHtmlEscaped() + QStringLiteral("</td>") + cell + u'>' +
-              p.text.toHtmlEscaped();
+      html += cell + QStringLiteral(" width=\"%1\">").arg(numberWidth) + p.number.toHtmlEscaped() +
+              QStringLiteral("</td>") + cell + u'>' + p.text.toHtmlEscaped();
     }
     html += QStringLiteral("</td></tr>");
   }
@@ -57,8 +56,7 @@ std::vector<TipParagraph> TipParagraphs(const QString& text) {
     // An indented line continues the item above it; an unindented one continues
     // plain text, or starts a plain paragraph after an item.
     const bool indented = line.startsWith(u' ') || line.startsWith(u'\t');
-    const bool continues = !paragraphs.empty() &&
-                           (indented || paragraphs.back().number.isEmpty());
+    const bool continues = !paragraphs.empty() && (indented || paragraphs.back().number.isEmpty());
     if (!continues) {
       paragraphs.push_back({QString(), line});
       continue;

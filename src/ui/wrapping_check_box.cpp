@@ -74,11 +74,12 @@ void WrappingCheckBox::paintEvent(QPaintEvent* /*event*/) {
   if (hasFocus()) {
     QStyleOptionFocusRect focus;
     focus.initFrom(this);
-    focus.rect = style()->itemTextRect(fontMetrics(), caption,
-                                       CaptionFlags(Qt::AlignLeft | Qt::AlignVCenter), isEnabled(),
-                                       text())
-                     .adjusted(-1, -1, 1, 1)
-                     .intersected(rect());
+    focus.rect =
+        style()
+            ->itemTextRect(fontMetrics(), caption, CaptionFlags(Qt::AlignLeft | Qt::AlignVCenter),
+                           isEnabled(), text())
+            .adjusted(-1, -1, 1, 1)
+            .intersected(rect());
     painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
   }
 }

@@ -44,7 +44,8 @@ struct Result {
   std::string err;
 };
 std::ostream& operator<<(std::ostream& os, const Result& r) {
-  return os << (r.exited ? "exit " : "signal ") << r.status << "\nstdout: " << r.out << "\nstderr: " << r.err;
+  return os << (r.exited ? "exit " : "signal ") << r.status << "\nstdout: " << r.out
+            << "\nstderr: " << r.err;
 }
 
 #ifdef _WIN32
@@ -67,7 +68,8 @@ struct Child {
 
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
   return wide;
@@ -102,8 +104,8 @@ std::wstring MergeProgram() {
 
 HANDLE InheritableFile(const std::string& path) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  return ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Starts tandemo-merge with its output streams in files.
@@ -122,8 +124,8 @@ Launch Start(const TempDir& io, const std::vector<std::string>& args, const Chil
   startup.hStdError = err;
   PROCESS_INFORMATION started{};
   if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-      ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &started)) {
+      ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &started)) {
     ::CloseHandle(started.hThread);
     l.process = started.hProcess;
   }
@@ -136,7 +138,8 @@ Result Finish(const Launch& l) {
   Result r;
   if (!l.process) return r;
   DWORD code = 0;
-  if (::WaitForSingleObject(l.process, INFINITE) == WAIT_OBJECT_0 && ::GetExitCodeProcess(l.process, &code)) {
+  if (::WaitForSingleObject(l.process, INFINITE) == WAIT_OBJECT_0 &&
+      ::GetExitCodeProcess(l.process, &code)) {
     r.exited = true;
     r.status = static_cast<int>(code);
   }
@@ -156,9 +159,9 @@ struct Launch {
 
 // How the child that runs tandemo-merge is set up.
 struct Child {
-  bool unprivileged = false;  // as user "nobody", so that permission bits count even for root
+  bool unprivileged = false;       // as user "nobody", so that permission bits count even for root
   Limit fileSizeLimit = kNoLimit;  // as `ulimit -f` sets it
-  int stdoutFd = -1;  // standard output to this descriptor instead of a file
+  int stdoutFd = -1;               // standard output to this descriptor instead of a file
   Limit addressSpaceLimit = kNoLimit;  // as `ulimit -v` sets it
 };
 
@@ -172,10 +175,12 @@ Launch Start(const TempDir& io, const std::vector<std::string>& args, const Chil
   argv.push_back(nullptr);
   l.pid = ::fork();
   if (l.pid == 0) {
-    int out = child.stdoutFd >= 0 ? child.stdoutFd : ::open(l.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int out = child.stdoutFd >= 0 ? child.stdoutFd
+                                  : ::open(l.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     int err = ::open(l.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXCPU, SIGXFSZ})
+    for (int sig :
+         {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXCPU, SIGXFSZ})
       std::signal(sig, SIG_DFL);
     const struct rlimit noCore = {0, 0};
     const struct rlimit fileSize = {child.fileSizeLimit, child.fileSizeLimit};
@@ -221,9 +226,11 @@ TEST(CliTest, MergesAndSaysWhatItWrote) {
   test::WriteFile(dir / "second.itc", kSecond);
   Result r = RunMerge({"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
-  EXPECT_EQ(r.out, "Wrote 6 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 1).\n");
+  EXPECT_EQ(r.out,
+            "Wrote 6 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 1).\n");
   EXPECT_EQ(test::ReadFile(dir / "out.itc"), kFirst + Text({"@1,x", "3.00,6.0"}));
-  EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+  EXPECT_EQ(test::ListDir(dir.path()),
+            (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
 }
 
 TEST(CliTest, CompensatesOnRequest) {
@@ -231,10 +238,11 @@ TEST(CliTest, CompensatesOnRequest) {
   test::WriteFile(dir / "first.itc", kFirst);
   test::WriteFile(dir / "second.itc", kSecond);
   // The baseline 5.0 lies 3 above the first file's last DP 2.0.
-  Result r = RunMerge({"--compensate", "--output=" + (dir / "out.itc"), dir / "first.itc", dir / "second.itc"});
+  Result r = RunMerge(
+      {"--compensate", "--output=" + (dir / "out.itc"), dir / "first.itc", dir / "second.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
-  EXPECT_EQ(r.out,
-            "Wrote 6 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 1), DP offset 3.\n");
+  EXPECT_EQ(r.out, "Wrote 6 lines to \"" + (dir / "out.itc") +
+                       "\": 1 injection appended (numbered 1), DP offset 3.\n");
   EXPECT_EQ(test::ReadFile(dir / "out.itc"), kFirst + Text({"@1,x", "3.00,3.0"}));
 }
 
@@ -304,34 +312,54 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"OnlyOptions", {"--compensate"}, "missing file operands"},
         UsageCase{"TwoInputsNoOutput", {"{dir}/a.itc", "{dir}/b.itc"}, kNoOutput},
         // The old form, whose last operand was the output: it would replace the last portion.
-        UsageCase{"TrailingOperandIsNoOutput", {"--compensate", "{dir}/a.itc", "{dir}/a.itc", "{dir}/b.itc"}, kNoOutput},
-        UsageCase{"OneInput", {"-o", "{dir}/o.itc", "{dir}/a.itc"},
+        UsageCase{"TrailingOperandIsNoOutput",
+                  {"--compensate", "{dir}/a.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  kNoOutput},
+        UsageCase{"OneInput",
+                  {"-o", "{dir}/o.itc", "{dir}/a.itc"},
                   "two or more input files are needed, the first and the second portion"},
-        UsageCase{"OutputNamedTwice", {"-o", "{dir}/o.itc", "--output={dir}/p.itc", "{dir}/a.itc", "{dir}/b.itc"},
+        UsageCase{"OutputNamedTwice",
+                  {"-o", "{dir}/o.itc", "--output={dir}/p.itc", "{dir}/a.itc", "{dir}/b.itc"},
                   "the output is named twice (-o)"},
-        UsageCase{"OutputOptionLast", {"{dir}/a.itc", "{dir}/b.itc", "-o"}, "option '-o' needs the output file name"},
-        UsageCase{"LongOutputOptionLast", {"{dir}/a.itc", "{dir}/b.itc", "--output"},
+        UsageCase{"OutputOptionLast",
+                  {"{dir}/a.itc", "{dir}/b.itc", "-o"},
+                  "option '-o' needs the output file name"},
+        UsageCase{"LongOutputOptionLast",
+                  {"{dir}/a.itc", "{dir}/b.itc", "--output"},
                   "option '--output' needs the output file name"},
-        UsageCase{"EmptyOutput", {"-o", "", "{dir}/a.itc", "{dir}/b.itc"}, "the output file name is empty"},
-        UsageCase{"EmptyLongOutput", {"--output=", "{dir}/a.itc", "{dir}/b.itc"}, "the output file name is empty"},
-        UsageCase{"EmptyInput", {"-o", "{dir}/o.itc", "{dir}/a.itc", ""}, "an input file name is empty"},
-        UsageCase{"UnknownLongOption", {"--bogus", "{dir}/a.itc", "{dir}/b.itc", "-o", "{dir}/o.itc"},
+        UsageCase{"EmptyOutput",
+                  {"-o", "", "{dir}/a.itc", "{dir}/b.itc"},
+                  "the output file name is empty"},
+        UsageCase{"EmptyLongOutput",
+                  {"--output=", "{dir}/a.itc", "{dir}/b.itc"},
+                  "the output file name is empty"},
+        UsageCase{
+            "EmptyInput", {"-o", "{dir}/o.itc", "{dir}/a.itc", ""}, "an input file name is empty"},
+        UsageCase{"UnknownLongOption",
+                  {"--bogus", "{dir}/a.itc", "{dir}/b.itc", "-o", "{dir}/o.itc"},
                   "unknown option '--bogus'"},
-        UsageCase{"UnknownShortOption", {"{dir}/a.itc", "-x", "{dir}/b.itc", "-o", "{dir}/o.itc"},
+        UsageCase{"UnknownShortOption",
+                  {"{dir}/a.itc", "-x", "{dir}/b.itc", "-o", "{dir}/o.itc"},
                   "unknown option '-x'"},
-        UsageCase{"EmptyHeats", {"--heats=", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+        UsageCase{"EmptyHeats",
+                  {"--heats=", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
                   "the heats file name is empty"},
-        UsageCase{"EmptyTrace", {"--trace", "", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+        UsageCase{"EmptyTrace",
+                  {"--trace", "", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
                   "the trace file name is empty"},
-        UsageCase{"HeatsOptionLast", {"-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc", "--heats"},
+        UsageCase{"HeatsOptionLast",
+                  {"-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc", "--heats"},
                   "option '--heats' needs a file name"},
         UsageCase{"TraceNamedTwice",
-                  {"--trace", "{dir}/t.csv", "--trace={dir}/u.csv", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  {"--trace", "{dir}/t.csv", "--trace={dir}/u.csv", "-o", "{dir}/o.itc",
+                   "{dir}/a.itc", "{dir}/b.itc"},
                   "the trace file is named twice (--trace)"},
-        UsageCase{"HeatsIsTheOutput", {"--heats", "{dir}/./o.itc", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+        UsageCase{"HeatsIsTheOutput",
+                  {"--heats", "{dir}/./o.itc", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
                   "--heats names the output file"},
         UsageCase{"HeatsAndTraceOneFile",
-                  {"--heats={dir}/x.csv", "--trace={dir}/x.csv", "-o", "{dir}/o.itc", "{dir}/a.itc", "{dir}/b.itc"},
+                  {"--heats={dir}/x.csv", "--trace={dir}/x.csv", "-o", "{dir}/o.itc", "{dir}/a.itc",
+                   "{dir}/b.itc"},
                   "--heats and --trace name the same file"}),
     [](const testing::TestParamInfo<UsageCase>& p) { return p.param.name; });
 
@@ -406,9 +434,11 @@ TEST_P(CliInterruptTest, RemovesItsScratchFile) {
   const std::string part = "@0\r\n1.0,5.0\r\n";
   ASSERT_EQ(::write(fd, part.data(), part.size()), static_cast<ssize_t>(part.size()));
   // Once the merge has taken these bytes it is reading the second file.
-  for (int pending = 1; pending > 0 && alive(); ::usleep(1000)) ASSERT_EQ(::ioctl(fd, FIONREAD, &pending), 0);
+  for (int pending = 1; pending > 0 && alive(); ::usleep(1000))
+    ASSERT_EQ(::ioctl(fd, FIONREAD, &pending), 0);
   ASSERT_TRUE(alive());
-  EXPECT_EQ(test::ListDir(dir.path()).size(), listing.size() + 1) << "no scratch file while merging";
+  EXPECT_EQ(test::ListDir(dir.path()).size(), listing.size() + 1)
+      << "no scratch file while merging";
 
   ASSERT_EQ(::kill(l.pid, GetParam()), 0);
   Result r = Finish(l);
@@ -429,9 +459,11 @@ TEST_P(CliInterruptTest, RemovesItsScratchFile) {
 
 // Every signal that ends a process by default and can be caught; and SIGKILL, which cannot.
 INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest,
-                         testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE,
-                                         SIGXCPU, SIGKILL),
-                         [](const testing::TestParamInfo<int>& p) { return std::string(sigabbrev_np(p.param)); });
+                         testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2,
+                                         SIGALRM, SIGPIPE, SIGXCPU, SIGKILL),
+                         [](const testing::TestParamInfo<int>& p) {
+                           return std::string(sigabbrev_np(p.param));
+                         });
 
 // Once the output is replaced the merge has succeeded: a signal that arrives while
 // the summary is being written changes nothing. Standard output is a pipe the test
@@ -453,11 +485,13 @@ TEST_P(CliAfterReplaceTest, ExitsWithZero) {
   ASSERT_EQ(errno, EAGAIN);
   ASSERT_EQ(::fcntl(fds[1], F_SETFL, 0), 0);  // the merge's writes block
 
-  Launch l = Start(io, {"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, Child{false, kNoLimit, fds[1]});
+  Launch l = Start(io, {"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"},
+                   Child{false, kNoLimit, fds[1]});
   ::close(fds[1]);
   ASSERT_GT(l.pid, 0);
   const std::string merged = kFirst + Text({"@1,x", "3.00,6.0"});
-  for (int waited = 0; test::ReadFile(dir / "out.itc") != merged && waited < 10000; ++waited) ::usleep(1000);
+  for (int waited = 0; test::ReadFile(dir / "out.itc") != merged && waited < 10000; ++waited)
+    ::usleep(1000);
   ASSERT_EQ(test::ReadFile(dir / "out.itc"), merged);
   ASSERT_EQ(::kill(l.pid, GetParam()), 0);
   ::usleep(20000);
@@ -465,11 +499,14 @@ TEST_P(CliAfterReplaceTest, ExitsWithZero) {
   Result r = Finish(l);
   EXPECT_TRUE(r.exited) << r;
   EXPECT_EQ(r.status, 0) << r;
-  EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+  EXPECT_EQ(test::ListDir(dir.path()),
+            (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliAfterReplaceTest, testing::Values(SIGTERM, SIGINT, SIGPIPE),
-                         [](const testing::TestParamInfo<int>& p) { return std::string(sigabbrev_np(p.param)); });
+                         [](const testing::TestParamInfo<int>& p) {
+                           return std::string(sigabbrev_np(p.param));
+                         });
 #endif
 
 #ifdef _WIN32
@@ -519,7 +556,8 @@ TEST_P(CliHardeningTest, RefusesOrWritesAsItShould) {
 const std::string kMergedPair = kFirst + Text({"@1,x", "3.00,6.0"});
 // kFirst has no header of the usual form: a merge of it goes ahead with this note.
 const char kNotComparedNote[] =
-    "tandemo-merge: not compared: target temperature, concentrations and cell volume: the first file's "
+    "tandemo-merge: not compared: target temperature, concentrations and cell volume: the first "
+    "file's "
     "header is not of the usual form (its second line is not \"$\" and a whole number)\n";
 
 // The folder holds exactly these names; no scratch file was left.
@@ -551,8 +589,10 @@ const HardeningCase kHardeningCases[] = {
        return Staged{{"-o", dir / "pub/merged.itc", dir / "first.itc", dir / "second.itc"}, {}};
      },
      1, "",
-     "tandemo-merge: Permission denied (70): output file: \"{dir}/pub/merged.itc\" is a symbolic link of user "
-     "nobody in a shared folder (sticky, anyone may write to it); it is not followed, as the system would not "
+     "tandemo-merge: Permission denied (70): output file: \"{dir}/pub/merged.itc\" is a symbolic "
+     "link of user "
+     "nobody in a shared folder (sticky, anyone may write to it); it is not followed, as the "
+     "system would not "
      "follow it either: remove it or name another output\n",
      [](const TempDir& dir) {
        EXPECT_EQ(test::ReadFile(dir / "notes.cfg"), "mine\r\n");
@@ -566,7 +606,8 @@ const HardeningCase kHardeningCases[] = {
        EXPECT_EQ(::symlink("../notes.itc", (dir / "pub/merged.itc").c_str()), 0);
        return Staged{{"-o", dir / "pub/merged.itc", dir / "first.itc", dir / "second.itc"}, {}};
      },
-     0, "Wrote 6 lines to \"{dir}/pub/merged.itc\": 1 injection appended (numbered 1).\n", kNotComparedNote,
+     0, "Wrote 6 lines to \"{dir}/pub/merged.itc\": 1 injection appended (numbered 1).\n",
+     kNotComparedNote,
      [](const TempDir& dir) {
        EXPECT_EQ(test::ReadFile(dir / "notes.itc"), kMergedPair);
        EXPECT_EQ(test::ListDir(dir / "pub"), std::vector<std::string>{"merged.itc"});
@@ -579,8 +620,10 @@ const HardeningCase kHardeningCases[] = {
        return Staged{{"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"}, Child{true}};
      },
      1, "",
-     "tandemo-merge: Permission denied (70): output file: \"{dir}/out.itc\" belongs to user root and group root; "
-     "a file written in its place would belong to you instead, which could open it to others: nothing was "
+     "tandemo-merge: Permission denied (70): output file: \"{dir}/out.itc\" belongs to user root "
+     "and group root; "
+     "a file written in its place would belong to you instead, which could open it to others: "
+     "nothing was "
      "written (--force replaces it all the same)\n",
      [](const TempDir& dir) {
        EXPECT_EQ(test::ReadFile(dir / "out.itc"), "root's\r\n");
@@ -595,7 +638,9 @@ const HardeningCase kHardeningCases[] = {
        return Staged{{"-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"},
                      Child{false, 4096}};  // `ulimit -f 8` (8 blocks of 512 bytes)
      },
-     1, "", "tandemo-merge: File too large (1011): output file: the result could not be written: File too large\n",
+     1, "",
+     "tandemo-merge: File too large (1011): output file: the result could not be written: File too "
+     "large\n",
      [](const TempDir& dir) {
        EXPECT_EQ(test::ReadFile(dir / "out.itc"), "old\r\n");
        ExpectNames(dir, {"first.itc", "out.itc", "second.itc"});
@@ -604,20 +649,27 @@ const HardeningCase kHardeningCases[] = {
      [](const TempDir& dir) {
        return Staged{{"-o", dir / "a\x1b[2Jb\nc.itc", dir / "first.itc", dir / "second.itc"}, {}};
      },
-     0, "Wrote 6 lines to \"{dir}/a\\x1b[2Jb\\x0ac.itc\": 1 injection appended (numbered 1).\n", kNotComparedNote,
+     0, "Wrote 6 lines to \"{dir}/a\\x1b[2Jb\\x0ac.itc\": 1 injection appended (numbered 1).\n",
+     kNotComparedNote,
      [](const TempDir& dir) { EXPECT_EQ(test::ReadFile(dir / "a\x1b[2Jb\nc.itc"), kMergedPair); }},
     {"ControlBytesInAMissingInputName", false,
      [](const TempDir& dir) {
-       return Staged{{"-o", dir / "out.itc", dir / "x\a\x1b]0;title\x07.itc", dir / "second.itc"}, {}};
+       return Staged{{"-o", dir / "out.itc", dir / "x\a\x1b]0;title\x07.itc", dir / "second.itc"},
+                     {}};
      },
      1, "",
-     "tandemo-merge: File not found (53): first file: \"{dir}/x\\x07\\x1b]0;title\\x07.itc\" cannot be opened: No "
+     "tandemo-merge: File not found (53): first file: \"{dir}/x\\x07\\x1b]0;title\\x07.itc\" "
+     "cannot be opened: No "
      "such file or directory\n",
-     [](const TempDir& dir) { ExpectNames(dir, {"first.itc", "second.itc"}); }},
+     [](const TempDir& dir) {
+       ExpectNames(dir, {"first.itc", "second.itc"});
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliHardeningTest, testing::ValuesIn(kHardeningCases),
-                         [](const testing::TestParamInfo<HardeningCase>& p) { return p.param.name; });
+                         [](const testing::TestParamInfo<HardeningCase>& p) {
+                           return p.param.name;
+                         });
 #endif
 
 // Out of memory is a failure like any other: its code and message, exit 1, nothing
@@ -631,7 +683,8 @@ TEST(CliOutOfMemoryTest, IsReportedAndLeavesNothing) {
   std::string first = "$ITC\r\n@0\r\n";
   for (int i = 1; i <= 8; ++i) {
     const std::string head = std::to_string(i) + ".0,1.";
-    first += head + std::string((std::size_t{1} << 20) - head.size(), '0') + "\r\n";  // 1 MiB, the longest line
+    first += head + std::string((std::size_t{1} << 20) - head.size(), '0') +
+             "\r\n";  // 1 MiB, the longest line
   }
   test::WriteFile(dir / "first.itc", first);
   test::WriteFile(dir / "second.itc", kSecond);
@@ -640,15 +693,19 @@ TEST(CliOutOfMemoryTest, IsReportedAndLeavesNothing) {
     Result version = RunMerge({"--version"}, Child{false, kNoLimit, -1, mib << 20});
     if (version.exited && version.status == 0) least = mib << 20;
   }
-  if (least == 0) GTEST_SKIP() << "tandemo-merge does not start within 64 MiB of address space (a sanitizer build?)";
+  if (least == 0)
+    GTEST_SKIP()
+        << "tandemo-merge does not start within 64 MiB of address space (a sanitizer build?)";
   Result r = RunMerge({"--force", "-o", dir / "out.itc", dir / "first.itc", dir / "second.itc"},
                       Child{false, kNoLimit, -1, least});
-  if (r.exited && r.status == 0) GTEST_SKIP() << "the merge fit in the least address space tandemo-merge starts in";
+  if (r.exited && r.status == 0)
+    GTEST_SKIP() << "the merge fit in the least address space tandemo-merge starts in";
   ASSERT_TRUE(r.exited) << r;
   EXPECT_EQ(r.status, 1) << r;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
-            "tandemo-merge: Out of memory (7): the merge needed more memory than the system gave it; nothing was "
+            "tandemo-merge: Out of memory (7): the merge needed more memory than the system gave "
+            "it; nothing was "
             "written\n");
   EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
 #endif
@@ -657,7 +714,8 @@ TEST(CliOutOfMemoryTest, IsReportedAndLeavesNothing) {
 // The summary of the longest path names it whole, on one line.
 TEST(CliLongPathTest, SummaryNamesTheWholePath) {
 #ifdef _WIN32
-  GTEST_SKIP() << "staged with a 4095-character path; Windows paths past 260 characters are not yet supported";
+  GTEST_SKIP() << "staged with a 4095-character path; Windows paths past 260 characters are not "
+                  "yet supported";
 #else
   TempDir dir;
   test::WriteFile(dir / "first.itc", kFirst);
@@ -704,12 +762,13 @@ TEST(CliPortionsTest, RefusesFilesThatDifferAndListsEachDifference) {
     Result r = RunMerge({p.first, p.second, "-o", p.out});
     ASSERT_TRUE(r.exited && r.status == 1) << r;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err,
-              "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing "
-              "was written\n"
-              "  target temperature: 25 in the first file, 30 in the second file\n"
-              "  time step: 2 in the first file, 5 in the second file\n"
-              "Use --force to merge them anyway.\n");
+    EXPECT_EQ(
+        r.err,
+        "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing "
+        "was written\n"
+        "  target temperature: 25 in the first file, 30 in the second file\n"
+        "  time step: 2 in the first file, 5 in the second file\n"
+        "Use --force to merge them anyway.\n");
     EXPECT_EQ(FileState::Of(p.out), before);
     EXPECT_EQ(test::ListDir(p.dir.path()).size(), outputExists ? 3u : 2u);
   }
@@ -720,10 +779,12 @@ TEST(CliPortionsTest, ForceMergesThemAndSaysWhatDiffered) {
   Result r = RunMerge({"--force", p.first, p.second, "-o", p.out});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   // 32 lines of the first file, then two markers with three data lines each.
-  EXPECT_EQ(r.out, "Wrote 40 lines to \"" + p.out + "\": 2 injections appended (numbered 3 to 4).\n");
-  EXPECT_EQ(r.err,
-            "tandemo-merge: merged despite a difference: target temperature: 25 in the first file, 30 "
-            "in the second file\n");
+  EXPECT_EQ(r.out,
+            "Wrote 40 lines to \"" + p.out + "\": 2 injections appended (numbered 3 to 4).\n");
+  EXPECT_EQ(
+      r.err,
+      "tandemo-merge: merged despite a difference: target temperature: 25 in the first file, 30 "
+      "in the second file\n");
 }
 
 TEST(CliPortionsTest, NotesWhatItCouldNotCompare) {
@@ -732,9 +793,10 @@ TEST(CliPortionsTest, NotesWhatItCouldNotCompare) {
   Pair p(Portion{}, second);
   Result r = RunMerge({p.first, p.second, "-o", p.out});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
-  EXPECT_EQ(r.err,
-            "tandemo-merge: not compared: instrument unit: the first file's header does not name it\n"
-            "tandemo-merge: not compared: control software: the second file's header does not name it\n");
+  EXPECT_EQ(
+      r.err,
+      "tandemo-merge: not compared: instrument unit: the first file's header does not name it\n"
+      "tandemo-merge: not compared: control software: the second file's header does not name it\n");
 }
 
 TEST(CliPortionsTest, UpdateHeaderAndThreePortions) {
@@ -810,7 +872,8 @@ TEST_P(CliGuardTest, RefusesAndTouchesNothing) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, test::InDir(c.err, dir.path()));
   EXPECT_EQ(test::ListDir(dir.path()), names);
-  for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(FileState::Of(dir / names[i]), before[i]) << names[i];
+  for (std::size_t i = 0; i < names.size(); ++i)
+    EXPECT_EQ(FileState::Of(dir / names[i]), before[i]) << names[i];
 }
 
 // Another name for the same file: a symbolic link, or on Windows, where making one
@@ -833,7 +896,8 @@ const GuardCase kGuardCases[] = {
        return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
-     "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was written\n"
+     "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was "
+     "written\n"
      "  instrument unit: VPITC06.03.471 in the first file, VPITC07.01.002 in the second file\n"
      "Use --force to merge them anyway.\n"},
     {"RunsSwapped",
@@ -846,8 +910,10 @@ const GuardCase kGuardCases[] = {
        return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
-     "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was written\n"
-     "  run start time: the second file's run started before the first's: are they swapped? (first file "
+     "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was "
+     "written\n"
+     "  run start time: the second file's run started before the first's: are they swapped? (first "
+     "file "
      "10/29/2019 9:02:40 PM, second file 10/29/2019 5:59:16 PM)\n"
      "Use --force to merge them anyway.\n"},
     // 602.8 - 602.4 is 0.39999999999997726 in binary; the step is shown as the stamps write it.
@@ -858,7 +924,8 @@ const GuardCase kGuardCases[] = {
        return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
-     "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was written\n"
+     "tandemo-merge: Files differ (1004): these files may not belong to one titration; nothing was "
+     "written\n"
      "  time step: 2 in the first file, 0.4 in the second file\n"
      "Use --force to merge them anyway.\n"},
     {"SamePathTwiceForced",
@@ -867,7 +934,8 @@ const GuardCase kGuardCases[] = {
        return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/a.itc"};
      },
      1,
-     "tandemo-merge: Same run twice (1005): second file: \"{dir}/a.itc\" is the first file again (the same "
+     "tandemo-merge: Same run twice (1005): second file: \"{dir}/a.itc\" is the first file again "
+     "(the same "
      "path); nothing was written\n"},
     {"SameFileByLinkForced",
      [](const std::string& d) -> std::vector<std::string> {
@@ -876,7 +944,8 @@ const GuardCase kGuardCases[] = {
        return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/link.itc"};
      },
      1,
-     "tandemo-merge: Same run twice (1005): second file: \"{dir}/link.itc\" is the first file again (the same "
+     "tandemo-merge: Same run twice (1005): second file: \"{dir}/link.itc\" is the first file "
+     "again (the same "
      "file under another name); nothing was written\n"},
     {"SameBytesForced",
      [](const std::string& d) -> std::vector<std::string> {
@@ -885,7 +954,8 @@ const GuardCase kGuardCases[] = {
        return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/copy.itc"};
      },
      1,
-     "tandemo-merge: Same run twice (1005): second file: \"{dir}/copy.itc\" is the first file again (the same "
+     "tandemo-merge: Same run twice (1005): second file: \"{dir}/copy.itc\" is the first file "
+     "again (the same "
      "bytes); nothing was written\n"},
     {"ThirdIsTheFirstAgain",
      [](const std::string& d) -> std::vector<std::string> {
@@ -894,7 +964,8 @@ const GuardCase kGuardCases[] = {
        return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc", d + "/a.itc"};
      },
      1,
-     "tandemo-merge: Same run twice (1005): third file: \"{dir}/a.itc\" is the first file again (the same "
+     "tandemo-merge: Same run twice (1005): third file: \"{dir}/a.itc\" is the first file again "
+     "(the same "
      "path); nothing was written\n"},
     {"SecondIsANote",
      [](const std::string& d) -> std::vector<std::string> {
@@ -903,7 +974,8 @@ const GuardCase kGuardCases[] = {
        return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/note.itc"};
      },
      1,
-     "tandemo-merge: No injection (1006): second file: no injection to append; is it an ITC data file? "
+     "tandemo-merge: No injection (1006): second file: no injection to append; is it an ITC data "
+     "file? "
      "(\"{dir}/note.itc\")\n"},
     {"SecondIsAPicture",
      [](const std::string& d) -> std::vector<std::string> {
@@ -915,7 +987,8 @@ const GuardCase kGuardCases[] = {
        return {"-o", d + "/out.itc", d + "/a.itc", d + "/photo.itc"};
      },
      1,
-     "tandemo-merge: No injection (1006): second file: no injection to append; is it an ITC data file? "
+     "tandemo-merge: No injection (1006): second file: no injection to append; is it an ITC data "
+     "file? "
      "(\"{dir}/photo.itc\")\n"},
     {"OutputIsTheFirstInput",
      [](const std::string& d) -> std::vector<std::string> {
@@ -924,7 +997,8 @@ const GuardCase kGuardCases[] = {
        return {"-o", d + "/a.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
-     "tandemo-merge: Output is an input (1007): output file: \"{dir}/a.itc\" is the first input file; nothing was "
+     "tandemo-merge: Output is an input (1007): output file: \"{dir}/a.itc\" is the first input "
+     "file; nothing was "
      "written\n"
      "Use --force to replace it.\n"},
     {"OutputIsTheSecondInputByLink",
@@ -935,7 +1009,8 @@ const GuardCase kGuardCases[] = {
        return {"-o", d + "/link.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
-     "tandemo-merge: Output is an input (1007): output file: \"{dir}/link.itc\" is the second input file; nothing "
+     "tandemo-merge: Output is an input (1007): output file: \"{dir}/link.itc\" is the second "
+     "input file; nothing "
      "was written\n"
      "Use --force to replace it.\n"},
     // Without a time step nothing can be merged: said as such, before any difference, and
@@ -953,7 +1028,8 @@ const GuardCase kGuardCases[] = {
        return {"-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
-     "tandemo-merge: No time step (1001): first file: fewer than two data lines (lines with a comma after the "
+     "tandemo-merge: No time step (1001): first file: fewer than two data lines (lines with a "
+     "comma after the "
      "first marker line), so the time step cannot be taken\n"},
     {"FirstFileTimeStepBackwards",
      [](const std::string& d) -> std::vector<std::string> {
@@ -964,7 +1040,8 @@ const GuardCase kGuardCases[] = {
        return {"--force", "-o", d + "/out.itc", d + "/a.itc", d + "/b.itc"};
      },
      1,
-     "tandemo-merge: No time step (1001): first file, line 4: the last two data lines have the time stamps "
+     "tandemo-merge: No time step (1001): first file, line 4: the last two data lines have the "
+     "time stamps "
      "\"10.00\" and \"8.00\", a time step of -2 that would not advance the time axis\n"},
 };
 
@@ -982,9 +1059,11 @@ TEST(CliGuardNotes, SoftwareUpdateIsANoteAfterTheMerge) {
   Write(dir / "b.itc", second);
   Result r = RunMerge({"-o", dir / "out.itc", dir / "a.itc", dir / "b.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
-  EXPECT_EQ(r.out, "Wrote 41 lines to \"" + (dir / "out.itc") + "\": 2 injections appended (numbered 3 to 4).\n");
+  EXPECT_EQ(r.out, "Wrote 41 lines to \"" + (dir / "out.itc") +
+                       "\": 2 injections appended (numbered 3 to 4).\n");
   EXPECT_EQ(r.err,
-            "tandemo-merge: note: control software: MicroCalITC Ver: 1.29.32 in the first file, MicroCalITC Ver: "
+            "tandemo-merge: note: control software: MicroCalITC Ver: 1.29.32 in the first file, "
+            "MicroCalITC Ver: "
             "1.30.2 in the second file\n");
 }
 
@@ -994,7 +1073,8 @@ TEST(CliGuardNotes, ForceReplacesAnInputOnRequest) {
   Write(dir / "b.itc", Second());
   Result r = RunMerge({"--force", "-o", dir / "a.itc", dir / "a.itc", dir / "b.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
-  EXPECT_EQ(r.out, "Wrote 41 lines to \"" + (dir / "a.itc") + "\": 2 injections appended (numbered 3 to 4).\n");
+  EXPECT_EQ(r.out, "Wrote 41 lines to \"" + (dir / "a.itc") +
+                       "\": 2 injections appended (numbered 3 to 4).\n");
   EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"a.itc", "b.itc"}));
 }
 
@@ -1013,15 +1093,16 @@ TEST(CliGuardNotes, StoppedEarlyRunHeaderListsWhatWasPerformed) {
   Result r = RunMerge({"--update-header", "-o", dir / "out.itc", dir / "a.itc", dir / "b.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   EXPECT_EQ(r.out, "Wrote 43 lines to \"" + (dir / "out.itc") +
-                       "\": 2 injections appended (numbered 3 to 4), header lists 4 injections (2 planned injections "
+                       "\": 2 injections appended (numbered 3 to 4), header lists 4 injections (2 "
+                       "planned injections "
                        "of the first file never ran and are left out).\n");
   const std::string merged = test::ReadFile(dir / "out.itc").value_or("");
   // Line 2, then after the 8 fixed lines the first file's two injections and the second file's two.
   EXPECT_EQ(merged.substr(0, 12), "$ITC\r\n$ 4 \r\n");
   const std::vector<std::string> lines = test::SplitLines(merged);
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 10, lines.begin() + 15),
-            (std::vector<std::string>{first.injectionLine(1), first.injectionLine(2), second.injectionLine(1),
-                                      second.injectionLine(2), "# 0 "}));
+            (std::vector<std::string>{first.injectionLine(1), first.injectionLine(2),
+                                      second.injectionLine(1), second.injectionLine(2), "# 0 "}));
 }
 
 }  // namespace guard
@@ -1037,7 +1118,7 @@ struct TableCase {
   std::vector<std::string> options;  // before the operands; "{dir}" stands for the test's folder
   std::string file;                  // the table looked at
   std::string firstLines;            // its first lines, exactly
-  std::size_t lines;                 // all its lines: a header and one row per injection or data line
+  std::size_t lines;  // all its lines: a header and one row per injection or data line
 };
 std::ostream& operator<<(std::ostream& os, const TableCase& c) { return os << c.name; }
 
@@ -1048,7 +1129,8 @@ TEST_P(CliTablesTest, WritesTheTableBesideTheOutput) {
   TempDir dir;
   std::vector<std::string> args;
   for (const std::string& a : c.options) args.push_back(test::InDir(a, dir.path()));
-  for (std::string a : {"-o", "{dir}/merged.itc", TANDEMO_EXAMPLES_DIR "/portion1.itc", TANDEMO_EXAMPLES_DIR "/portion2.itc"})
+  for (std::string a : {"-o", "{dir}/merged.itc", TANDEMO_EXAMPLES_DIR "/portion1.itc",
+                        TANDEMO_EXAMPLES_DIR "/portion2.itc"})
     args.push_back(test::InDir(a, dir.path()));
   Result r = RunMerge(args);
   ASSERT_TRUE(r.exited && r.status == 0) << r;
@@ -1056,8 +1138,10 @@ TEST_P(CliTablesTest, WritesTheTableBesideTheOutput) {
   ASSERT_TRUE(table.has_value());
   EXPECT_EQ(table->substr(0, c.firstLines.size()), c.firstLines);
   EXPECT_EQ(static_cast<std::size_t>(std::count(table->begin(), table->end(), '\n')), c.lines);
-  EXPECT_NE(r.out.find("Wrote the " + std::string(c.file == "h.csv" ? "heats" : "trace") + " file \"" + (dir / c.file) + "\".\n"),
-            std::string::npos) << r;
+  EXPECT_NE(r.out.find("Wrote the " + std::string(c.file == "h.csv" ? "heats" : "trace") +
+                       " file \"" + (dir / c.file) + "\".\n"),
+            std::string::npos)
+      << r;
   std::vector<std::string> expected = {"merged.itc", c.file};
   for (const std::string& a : c.options)
     if (a.find("t.csv") != std::string::npos && c.file != "t.csv") expected.push_back("t.csv");
@@ -1070,13 +1154,24 @@ TEST_P(CliTablesTest, WritesTheTableBesideTheOutput) {
 // Its header: syringe 0.5 mM, cell 0.05 mM, 0.2 mL, so after 0.4 uL the molar
 // ratio is 0.5 (0.4/200)(1 - 0.001) / (0.05 (1 - 0.001)/(1 + 0.001)) = 0.02002.
 const TableCase kTableCases[] = {
-    {"Heats", {"--compensate", "--heats", "{dir}/h.csv"}, "h.csv",
-     "number,portion,start time (s),volume (uL),heat (ucal),molar ratio,heat per mole of injectant (kcal/mol)\n"
+    {"Heats",
+     {"--compensate", "--heats", "{dir}/h.csv"},
+     "h.csv",
+     "number,portion,start time (s),volume (uL),heat (ucal),molar ratio,heat per mole of injectant "
+     "(kcal/mol)\n"
      "1,1,65,0.4,-2.3256499999999924,0.02002,-11.628249999999962\n",
      19},
-    {"HeatsJoinedOn", {"--heats={dir}/h.csv", "--trace={dir}/t.csv"}, "h.csv",
-     "number,portion,start time (s),volume (uL),heat (ucal),molar ratio,heat per mole of injectant (kcal/mol)\n", 19},
-    {"Trace", {"--trace={dir}/t.csv"}, "t.csv", "time (s),DP (ucal/s),portion\n5,10.03441,1\n10,10.036,1\n", 553},
+    {"HeatsJoinedOn",
+     {"--heats={dir}/h.csv", "--trace={dir}/t.csv"},
+     "h.csv",
+     "number,portion,start time (s),volume (uL),heat (ucal),molar ratio,heat per mole of injectant "
+     "(kcal/mol)\n",
+     19},
+    {"Trace",
+     {"--trace={dir}/t.csv"},
+     "t.csv",
+     "time (s),DP (ucal/s),portion\n5,10.03441,1\n10,10.036,1\n",
+     553},
 };
 
 INSTANTIATE_TEST_SUITE_P(Tables, CliTablesTest, testing::ValuesIn(kTableCases),
@@ -1084,8 +1179,9 @@ INSTANTIATE_TEST_SUITE_P(Tables, CliTablesTest, testing::ValuesIn(kTableCases),
 
 TEST(CliTablesTest, AppendedRowsCarryOnAcrossTheJoin) {
   TempDir dir;
-  Result r = RunMerge({"--compensate", "--heats", dir / "h.csv", "--trace", dir / "t.csv", "-o", dir / "m.itc",
-                       TANDEMO_EXAMPLES_DIR "/portion1.itc", TANDEMO_EXAMPLES_DIR "/portion2.itc"});
+  Result r = RunMerge({"--compensate", "--heats", dir / "h.csv", "--trace", dir / "t.csv", "-o",
+                       dir / "m.itc", TANDEMO_EXAMPLES_DIR "/portion1.itc",
+                       TANDEMO_EXAMPLES_DIR "/portion2.itc"});
   ASSERT_TRUE(r.exited && r.status == 0) << r;
   const std::string heats = test::ReadFile(dir / "h.csv").value_or("");
   // Injection 11 is the second file's first, numbered on, in portion 2.
@@ -1099,7 +1195,8 @@ TEST(CliTablesTest, AppendedRowsCarryOnAcrossTheJoin) {
   const std::size_t lastRow = trace.rfind('\n', trace.size() - 2) + 1;
   double lineTime = 0, rowTime = 0;
   const std::string line = merged.substr(lastLine), row = trace.substr(lastRow);
-  ASSERT_EQ(std::from_chars(line.data(), line.data() + line.size(), lineTime).ec, std::errc()) << line;
+  ASSERT_EQ(std::from_chars(line.data(), line.data() + line.size(), lineTime).ec, std::errc())
+      << line;
   ASSERT_EQ(std::from_chars(row.data(), row.data() + row.size(), rowTime).ec, std::errc()) << row;
   EXPECT_EQ(rowTime, lineTime);
   EXPECT_EQ(row.substr(row.size() - 3), ",2\n");
@@ -1107,9 +1204,9 @@ TEST(CliTablesTest, AppendedRowsCarryOnAcrossTheJoin) {
 
 struct TableRefusal {
   std::string name;
-  std::string second;       // "{examples}" or a file that makes the merge fail
+  std::string second;  // "{examples}" or a file that makes the merge fail
   std::vector<std::string> options;
-  bool readOnlyFolder;      // the tables go into a folder the runner cannot write
+  bool readOnlyFolder;  // the tables go into a folder the runner cannot write
   std::string message;
 };
 std::ostream& operator<<(std::ostream& os, const TableRefusal& c) { return os << c.name; }
@@ -1122,12 +1219,14 @@ TEST_P(CliTablesRefusalTest, WritesNothingAtAll) {
   const std::string first = dir / "first.itc";
   const std::string second = dir / "second.itc";
   test::WriteFile(first, test::ReadFile(TANDEMO_EXAMPLES_DIR "/portion1.itc").value_or(""));
-  test::WriteFile(second, c.second.empty() ? test::ReadFile(TANDEMO_EXAMPLES_DIR "/portion2.itc").value_or("")
-                                                    : c.second);
+  test::WriteFile(second, c.second.empty()
+                              ? test::ReadFile(TANDEMO_EXAMPLES_DIR "/portion2.itc").value_or("")
+                              : c.second);
   ASSERT_TRUE(std::filesystem::create_directory(dir / "tables"));
   if (c.readOnlyFolder) {
 #ifdef _WIN32
-    GTEST_SKIP() << "staged with permission bits of a folder and a second user, which Windows does not have";
+    GTEST_SKIP()
+        << "staged with permission bits of a folder and a second user, which Windows does not have";
 #endif
     ASSERT_EQ(::chmod((dir / "tables").c_str(), 0555), 0);
     // The runner can write the output's folder: it is the tables' folder that is refused.
@@ -1136,7 +1235,8 @@ TEST_P(CliTablesRefusalTest, WritesNothingAtAll) {
   const std::vector<std::string> listing = test::ListDir(dir.path());
   std::vector<std::string> args;
   for (const std::string& a : c.options) args.push_back(test::InDir(a, dir.path()));
-  for (const std::string& a : {std::string("-o"), dir / "merged.itc", first, second}) args.push_back(a);
+  for (const std::string& a : {std::string("-o"), dir / "merged.itc", first, second})
+    args.push_back(a);
   Result r = RunMerge(args, Child{c.readOnlyFolder});
   if (c.readOnlyFolder && r.exited && (r.status == 126 || r.status == 127))
     GTEST_SKIP() << "cannot run tandemo-merge as an unprivileged user here";
@@ -1150,22 +1250,36 @@ TEST_P(CliTablesRefusalTest, WritesNothingAtAll) {
 }
 
 const TableRefusal kTableRefusals[] = {
-    {"MergeRefused", Text({"@0", "1,1", "@1,x", "2,2", "3,3"}),
-     {"--heats={dir}/tables/h.csv", "--trace={dir}/tables/t.csv"}, false,
+    {"MergeRefused",
+     Text({"@0", "1,1", "@1,x", "2,2", "3,3"}),
+     {"--heats={dir}/tables/h.csv", "--trace={dir}/tables/t.csv"},
+     false,
      "Files differ (1004): these files may not belong to one titration; nothing was written\n"
      "  time step: 5 in the first file, 1 in the second file\nUse --force to merge them anyway."},
-    {"MergeFails", Text({"@0", "1,1", "@1,x", "2,2", "3,abc", "4,4"}),
-     {"--force", "--compensate", "--heats={dir}/tables/h.csv", "--trace={dir}/tables/t.csv"}, false,
+    {"MergeFails",
+     Text({"@0", "1,1", "@1,x", "2,2", "3,abc", "4,4"}),
+     {"--force", "--compensate", "--heats={dir}/tables/h.csv", "--trace={dir}/tables/t.csv"},
+     false,
      "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number"},
-    {"HeatsFolderNotWritable", "", {"--heats", "{dir}/tables/h.csv"}, true,
-     "Permission denied (70): heats file: cannot create a file in the folder \"{dir}/tables\": Permission denied; "
+    {"HeatsFolderNotWritable",
+     "",
+     {"--heats", "{dir}/tables/h.csv"},
+     true,
+     "Permission denied (70): heats file: cannot create a file in the folder \"{dir}/tables\": "
+     "Permission denied; "
      "nothing was written"},
-    {"TraceIsAnInput", "", {"--trace", "{dir}/second.itc"}, false,
-     "Output is an input (1007): trace file: \"{dir}/second.itc\" is the second input file; nothing was written"},
+    {"TraceIsAnInput",
+     "",
+     {"--trace", "{dir}/second.itc"},
+     false,
+     "Output is an input (1007): trace file: \"{dir}/second.itc\" is the second input file; "
+     "nothing was written"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Refusals, CliTablesRefusalTest, testing::ValuesIn(kTableRefusals),
-                         [](const testing::TestParamInfo<TableRefusal>& p) { return p.param.name; });
+                         [](const testing::TestParamInfo<TableRefusal>& p) {
+                           return p.param.name;
+                         });
 
 }  // namespace tables
 

@@ -43,8 +43,8 @@ void RemoveDir();
   std::abort();
 }
 
-#define CHECK(cond, ...) \
-  do {                   \
+#define CHECK(cond, ...)                                 \
+  do {                                                   \
     if (!(cond)) Fail(#cond __VA_OPT__(, ) __VA_ARGS__); \
   } while (0)
 
@@ -68,7 +68,8 @@ void RemoveDir() {
 const std::string& Dir() {
   if (g_dir.empty()) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string base = (tmp && *tmp) ? tmp : (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+    std::string base =
+        (tmp && *tmp) ? tmp : (::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
     std::string templ = base + "/tandemo-fuzz-XXXXXX";
     if (!::mkdtemp(templ.data())) Fail("mkdtemp", base);
     g_dir = templ;
@@ -156,7 +157,8 @@ std::vector<std::string_view> Fields(std::string_view line) {
   std::size_t start = 0;
   for (;;) {
     std::size_t at = line.find(',', start);
-    f.push_back(line.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    f.push_back(
+        line.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
     if (at == std::string_view::npos) return f;
     start = at + 1;
   }
@@ -169,8 +171,10 @@ bool PlainNumber(std::string_view text, double& out) {
   if (text.empty()) return false;
   auto r = std::from_chars(text.data(), text.data() + text.size(), out);
   if (r.ptr != text.data() + text.size()) return false;
-  if (r.ec == std::errc::result_out_of_range) out = std::strtod(std::string(text).c_str(), nullptr);
-  else if (r.ec != std::errc()) return false;
+  if (r.ec == std::errc::result_out_of_range)
+    out = std::strtod(std::string(text).c_str(), nullptr);
+  else if (r.ec != std::errc())
+    return false;
   return std::isfinite(out);
 }
 
@@ -179,7 +183,8 @@ bool PlainNumber(std::string_view text, double& out) {
 bool WrittenTime(std::string_view text, long long& out) {
   if (text.size() < 3 || text[text.size() - 3] != '.') return false;
   const std::string_view decimals = text.substr(text.size() - 2);
-  if (decimals[0] < '0' || decimals[0] > '9' || decimals[1] < '0' || decimals[1] > '9') return false;
+  if (decimals[0] < '0' || decimals[0] > '9' || decimals[1] < '0' || decimals[1] > '9')
+    return false;
   const bool negative = !text.empty() && text.front() == '-';
   std::string_view whole = text.substr(negative ? 1 : 0, text.size() - 3 - (negative ? 1 : 0));
   long long seconds = 0;
@@ -216,19 +221,22 @@ void CheckSuccess(Run& run, const std::vector<std::string>& firstLines,
   run.lines = OutputLines(run.output, run.name);
   const tandemo::MergeSummary& s = run.outcome.summary;
   CHECK(s.linesWritten == static_cast<long long>(run.lines.size()),
-        std::string(run.name) + ": summary counts " + std::to_string(s.linesWritten) + " lines, output has " +
-            std::to_string(run.lines.size()));
-  for (std::string_view line : run.lines) CHECK(!line.empty(), std::string(run.name) + ": an empty line");
+        std::string(run.name) + ": summary counts " + std::to_string(s.linesWritten) +
+            " lines, output has " + std::to_string(run.lines.size()));
+  for (std::string_view line : run.lines)
+    CHECK(!line.empty(), std::string(run.name) + ": an empty line");
 
   // A cut-short last data line left out of a file is its last non-empty line.
-  auto checkCutShort = [&](const std::optional<tandemo::CutShortLine>& cut, std::string_view input) {
+  auto checkCutShort = [&](const std::optional<tandemo::CutShortLine>& cut,
+                           std::string_view input) {
     if (!cut) return;
     const std::vector<std::string> lines = InputLines(input);
     CHECK(cut->line >= 1 && static_cast<std::size_t>(cut->line) <= lines.size() &&
               lines[static_cast<std::size_t>(cut->line) - 1] == cut->text,
           std::string(run.name) + ": the line reported cut short is not the file's: " + cut->text);
     for (std::size_t k = static_cast<std::size_t>(cut->line); k < lines.size(); ++k)
-      CHECK(lines[k].empty(), std::string(run.name) + ": a line cut short is not the file's last: " + cut->text);
+      CHECK(lines[k].empty(),
+            std::string(run.name) + ": a line cut short is not the file's last: " + cut->text);
   };
   checkCutShort(s.firstFile.cutShort, contents[0]);
   for (std::size_t j = 0; j < s.joins.size() && j + 1 < contents.size(); ++j)
@@ -238,9 +246,11 @@ void CheckSuccess(Run& run, const std::vector<std::string>& firstLines,
   for (std::size_t k = 0; k < firstLines.size(); ++k) {
     std::string_view line = firstLines[k];
     if (line.empty()) continue;
-    if (s.firstFile.cutShort && s.firstFile.cutShort->line == static_cast<long long>(k + 1)) continue;
+    if (s.firstFile.cutShort && s.firstFile.cutShort->line == static_cast<long long>(k + 1))
+      continue;
     CHECK(n < run.lines.size() && run.lines[n] == line,
-          std::string(run.name) + ": the first file's line " + std::string(line) + " is not copied unchanged");
+          std::string(run.name) + ": the first file's line " + std::string(line) +
+              " is not copied unchanged");
     ++n;
   }
   long long markers = 0;
@@ -251,26 +261,32 @@ void CheckSuccess(Run& run, const std::vector<std::string>& firstLines,
     std::string_view line = run.lines[i];
     if (IsMarker(line)) {
       std::size_t comma = line.find(',');
-      CHECK(comma != std::string_view::npos, std::string(run.name) + ": appended marker without comma");
+      CHECK(comma != std::string_view::npos,
+            std::string(run.name) + ": appended marker without comma");
       std::int32_t number = 0;
       auto r = std::from_chars(line.data() + 1, line.data() + comma, number);
       CHECK(r.ec == std::errc() && r.ptr == line.data() + comma,
-            std::string(run.name) + ": appended marker number is not a 32-bit integer: " + std::string(line));
+            std::string(run.name) +
+                ": appended marker number is not a 32-bit integer: " + std::string(line));
       ++markers;
       continue;
     }
-    if (line.find(',') == std::string_view::npos) continue;  // a line without comma inside a data section
+    if (line.find(',') == std::string_view::npos)
+      continue;  // a line without comma inside a data section
     long long t = 0;
-    CHECK(WrittenTime(Fields(line)[0], t), std::string(run.name) + ": bad time stamp in " + std::string(line));
+    CHECK(WrittenTime(Fields(line)[0], t),
+          std::string(run.name) + ": bad time stamp in " + std::string(line));
     CHECK(!haveTime || t > lastTime,
           std::string(run.name) + ": the time axis does not advance at " + std::string(line));
     if (haveTime && step == 0) step = t - lastTime;
-    CHECK(!haveTime || t - lastTime == step,
-          std::string(run.name) + ": the time stamps do not go on in one step at " + std::string(line));
+    CHECK(!haveTime || t - lastTime == step, std::string(run.name) +
+                                                 ": the time stamps do not go on in one step at " +
+                                                 std::string(line));
     haveTime = true;
     lastTime = t;
   }
-  CHECK(markers == s.InjectionsAppended(), std::string(run.name) + ": injections appended miscounted");
+  CHECK(markers == s.InjectionsAppended(),
+        std::string(run.name) + ": injections appended miscounted");
 }
 
 // From the first comma on; the whole line when it has none.
@@ -288,10 +304,12 @@ bool TrimmedNumber(std::string_view text, double& out) {
 
 // The fields of a marker line but its fourth, the start time, which the merge moves.
 std::string WithoutStartTime(std::string_view line) {
-  std::vector<std::string_view> f = Fields(line.substr(line.find(',') == std::string_view::npos ? line.size() : line.find(',')));
+  std::vector<std::string_view> f =
+      Fields(line.substr(line.find(',') == std::string_view::npos ? line.size() : line.find(',')));
   std::string rest;
   for (std::size_t k = 0; k < f.size(); ++k) {
-    if (k == 3) continue;  // fields of the text from the first comma on: "", volume, duration, start
+    if (k == 3)
+      continue;  // fields of the text from the first comma on: "", volume, duration, start
     rest += std::string(f[k]) + "|";
   }
   return rest;
@@ -313,13 +331,13 @@ void CheckAppendedFromSecond(const Run& plain, std::size_t firstCount, std::stri
       std::string_view src = source[j++];
       const bool srcComma = src.find(',') != std::string_view::npos;
       found = IsMarker(out) == IsMarker(src) && outComma == srcComma &&
-              (!outComma ? out == src
+              (!outComma       ? out == src
                : IsMarker(out) ? WithoutStartTime(out) == WithoutStartTime(src)
                                : FromFirstComma(out) == FromFirstComma(src));
       if (found) sourceOf[i] = src;
     }
-    CHECK(found, "appended line " + std::to_string(i + 1) + " is no line of the second file: " +
-                     std::string(out));
+    CHECK(found, "appended line " + std::to_string(i + 1) +
+                     " is no line of the second file: " + std::string(out));
   }
   for (std::size_t i = firstCount; i < plain.lines.size(); ++i) {
     const std::string_view out = plain.lines[i];
@@ -328,7 +346,8 @@ void CheckAppendedFromSecond(const Run& plain, std::size_t firstCount, std::stri
     double outStart = 0, srcStart = 0, outTime = 0, srcTime = 0;
     if (outFields.size() < 4) continue;
     if (!TrimmedNumber(srcFields[3], srcStart)) {
-      CHECK(outFields[3] == srcFields[3], "a start time that is no number changed: " + std::string(out));
+      CHECK(outFields[3] == srcFields[3],
+            "a start time that is no number changed: " + std::string(out));
       continue;
     }
     if (i + 1 == plain.lines.size()) continue;
@@ -336,19 +355,23 @@ void CheckAppendedFromSecond(const Run& plain, std::size_t firstCount, std::stri
     if (IsMarker(next) || next.find(',') == std::string_view::npos ||
         !PlainNumber(Fields(sourceOf[i + 1])[0], srcTime))
       continue;
-    CHECK(TrimmedNumber(outFields[3], outStart), "a moved start time is no number: " + std::string(out));
-    CHECK(PlainNumber(Fields(next)[0], outTime), "an appended time stamp is no number: " + std::string(next));
+    CHECK(TrimmedNumber(outFields[3], outStart),
+          "a moved start time is no number: " + std::string(out));
+    CHECK(PlainNumber(Fields(next)[0], outTime),
+          "an appended time stamp is no number: " + std::string(next));
     const double moved = outStart - srcStart, expected = outTime - srcTime;
     // 15 significant digits of the start time written, and the sums taken in doubles.
-    const double tolerance =
-        1e-13 * (std::fabs(outStart) + std::fabs(srcStart) + std::fabs(outTime) + std::fabs(srcTime)) + 1e-9;
+    const double tolerance = 1e-13 * (std::fabs(outStart) + std::fabs(srcStart) +
+                                      std::fabs(outTime) + std::fabs(srcTime)) +
+                             1e-9;
     CHECK(std::fabs(moved - expected) <= tolerance,
           "the start time moved by " + std::to_string(moved) + ", its first data line by " +
               std::to_string(expected) + ": " + std::string(out));
     // The blanks around the start time stay as read.
     const std::string_view srcField = srcFields[3], outField = outFields[3];
     CHECK(srcField.find_first_not_of(" \t") == outField.find_first_not_of(" \t") &&
-              srcField.size() - srcField.find_last_not_of(" \t") == outField.size() - outField.find_last_not_of(" \t"),
+              srcField.size() - srcField.find_last_not_of(" \t") ==
+                  outField.size() - outField.find_last_not_of(" \t"),
           "the blanks around a start time changed: " + std::string(out));
   }
 }
@@ -369,13 +392,17 @@ void CompareCompensated(const Run& plain, const Run& comp, std::size_t firstCoun
   for (std::size_t i = 0; i < plain.lines.size(); ++i) {
     std::string_view a = plain.lines[i], b = comp.lines[i];
     if (i < firstCount || IsMarker(a)) {
-      CHECK(a == b, "compensation changed a line it must keep: " + std::string(a) + " / " + std::string(b));
+      CHECK(a == b,
+            "compensation changed a line it must keep: " + std::string(a) + " / " + std::string(b));
       continue;
     }
     std::vector<std::string_view> fa = Fields(a), fb = Fields(b);
-    CHECK(fa.size() == fb.size() && fa.size() >= 2, "compensation changed the fields of " + std::string(a));
+    CHECK(fa.size() == fb.size() && fa.size() >= 2,
+          "compensation changed the fields of " + std::string(a));
     for (std::size_t k = 0; k < fa.size(); ++k) {
-      if (k != 1) CHECK(fa[k] == fb[k], "compensation changed field " + std::to_string(k) + " of " + std::string(a));
+      if (k != 1)
+        CHECK(fa[k] == fb[k],
+              "compensation changed field " + std::to_string(k) + " of " + std::string(a));
     }
     double before = 0, after = 0;
     if (oneJoin && PlainNumber(fa[1], before)) {
@@ -383,9 +410,9 @@ void CompareCompensated(const Run& plain, const Run& comp, std::size_t firstCoun
       const double expected = before - offset;
       // six decimals, after rounding to 15 significant digits
       const double tolerance = 5.0000001e-7 + 1e-14 * std::fabs(expected);
-      CHECK(std::fabs(after - expected) <= tolerance,
-            "compensated DP " + std::string(fb[1]) + " is not " + std::string(fa[1]) + " minus " +
-                std::to_string(offset));
+      CHECK(std::fabs(after - expected) <= tolerance, "compensated DP " + std::string(fb[1]) +
+                                                          " is not " + std::string(fa[1]) +
+                                                          " minus " + std::to_string(offset));
     }
   }
 }
@@ -458,8 +485,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Run comp = merge("comp", compPath, true, false);
   CHECK(ReadFile(compPath, comp.output), "comp: the output vanished");
   if (comp.outcome.ok()) {
-    CHECK(plain.outcome.ok(), "compensation succeeded where the plain merge failed: " +
-                                  plain.outcome.error->Message());
+    CHECK(plain.outcome.ok(),
+          "compensation succeeded where the plain merge failed: " + plain.outcome.error->Message());
     CheckSuccess(comp, firstLines, contents);
     CompareCompensated(plain, comp, firstKept(plain), oneJoin);
   } else {
@@ -482,7 +509,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool lfComparable = true;
   for (std::size_t i = 0; i < contents.size(); ++i) {
     lfComparable = lfComparable && InputLines(lfContents[i]) == InputLines(contents[i]);
-    for (std::size_t j = 0; j < i; ++j) lfComparable = lfComparable && lfContents[i] != lfContents[j];
+    for (std::size_t j = 0; j < i; ++j)
+      lfComparable = lfComparable && lfContents[i] != lfContents[j];
   }
   if (lfComparable) {
     tandemo::MergeRequest request{{}, dir + "/lf.itc", {}};
@@ -503,9 +531,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       names.insert("lf.itc");
     } else {
       // Messages may name the files, whose names differ.
-      CHECK(lf.error->code == comp.outcome.error->code && lf.error->line == comp.outcome.error->line,
-            "LF line ends changed the failure: " + lf.error->Message() + " / " +
-                comp.outcome.error->Message());
+      CHECK(
+          lf.error->code == comp.outcome.error->code && lf.error->line == comp.outcome.error->line,
+          "LF line ends changed the failure: " + lf.error->Message() + " / " +
+              comp.outcome.error->Message());
     }
   }
   CheckEntries(names, "lf");
@@ -532,7 +561,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Run inplace = merge("inplace", last, false, false);
   std::string lastAfter;
   CHECK(ReadFile(last, lastAfter), "inplace: the input vanished");
-  CHECK(inplace.outcome.ok() == plain.outcome.ok(), "merging onto an input path changed the outcome");
+  CHECK(inplace.outcome.ok() == plain.outcome.ok(),
+        "merging onto an input path changed the outcome");
   if (inplace.outcome.ok()) {
     CHECK(lastAfter == plain.output, "merging onto an input path gave another result");
   } else {

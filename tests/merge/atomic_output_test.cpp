@@ -148,7 +148,8 @@ class PermissionBitsTest : public testing::TestWithParam<mode_t> {};
 
 TEST_P(PermissionBitsTest, ReplacedOutputKeepsItsMode) {
 #ifdef _WIN32
-  GTEST_SKIP() << "POSIX permission bits: a replaced file keeps its attributes and access list through ReplaceFileW";
+  GTEST_SKIP() << "POSIX permission bits: a replaced file keeps its attributes and access list "
+                  "through ReplaceFileW";
 #else
   TempDir dir;
   WriteInputs(dir);
@@ -187,9 +188,10 @@ TEST(NewOutputTest, GetsTheUsualModeOfANewFile) {
 // A symbolic link at the output path stays a link; the file it leads to is replaced.
 struct LinkCase {
   std::string name;
-  std::vector<std::pair<std::string, std::string>> links;  // link name -> link text ("{dir}" = folder)
-  std::string output;                                      // the path given to the merge
-  std::string target;                                      // the file that gets the result
+  std::vector<std::pair<std::string, std::string>>
+      links;           // link name -> link text ("{dir}" = folder)
+  std::string output;  // the path given to the merge
+  std::string target;  // the file that gets the result
 };
 std::ostream& operator<<(std::ostream& os, const LinkCase& c) { return os << c.name; }
 
@@ -208,7 +210,8 @@ TEST_P(OutputLinkTest, LinkStaysAndItsTargetIsReplaced) {
     if (s.rfind("{dir}", 0) == 0) s.replace(0, 5, dir.path());
     return s;
   };
-  for (const auto& [name, text] : c.links) ASSERT_EQ(::symlink(expand(text).c_str(), (dir / name).c_str()), 0);
+  for (const auto& [name, text] : c.links)
+    ASSERT_EQ(::symlink(expand(text).c_str(), (dir / name).c_str()), 0);
   const std::vector<std::string> topBefore = test::ListDir(dir.path());
 
   ASSERT_EQ(Merge(dir, dir / c.output), "");
@@ -226,12 +229,15 @@ TEST_P(OutputLinkTest, LinkStaysAndItsTargetIsReplaced) {
 
 INSTANTIATE_TEST_SUITE_P(
     Links, OutputLinkTest,
-    testing::Values(LinkCase{"Relative", {{"out.itc", "data/real.itc"}}, "out.itc", "data/real.itc"},
-                    LinkCase{"Absolute", {{"out.itc", "{dir}/data/real.itc"}}, "out.itc", "data/real.itc"},
-                    LinkCase{"Chain", {{"hop.itc", "data/real.itc"}, {"out.itc", "hop.itc"}}, "out.itc",
-                             "data/real.itc"},
-                    // A link to a file not yet there: the file is created where the link points.
-                    LinkCase{"Dangling", {{"out.itc", "data/new.itc"}}, "out.itc", "data/new.itc"}),
+    testing::Values(
+        LinkCase{"Relative", {{"out.itc", "data/real.itc"}}, "out.itc", "data/real.itc"},
+        LinkCase{"Absolute", {{"out.itc", "{dir}/data/real.itc"}}, "out.itc", "data/real.itc"},
+        LinkCase{"Chain",
+                 {{"hop.itc", "data/real.itc"}, {"out.itc", "hop.itc"}},
+                 "out.itc",
+                 "data/real.itc"},
+        // A link to a file not yet there: the file is created where the link points.
+        LinkCase{"Dangling", {{"out.itc", "data/new.itc"}}, "out.itc", "data/new.itc"}),
     [](const testing::TestParamInfo<LinkCase>& p) { return p.param.name; });
 
 TEST(OutputLinkTest, LoopOfLinksIsRefused) {
@@ -243,7 +249,8 @@ TEST(OutputLinkTest, LoopOfLinksIsRefused) {
   ASSERT_EQ(::symlink("b", (dir / "a").c_str()), 0);
   ASSERT_EQ(::symlink("a", (dir / "b").c_str()), 0);
   const std::vector<std::string> before = test::ListDir(dir.path());
-  EXPECT_EQ(Merge(dir, dir / "a"), "Path/File access error (75): output file: the output path \"" + (dir / "a") +
+  EXPECT_EQ(Merge(dir, dir / "a"), "Path/File access error (75): output file: the output path \"" +
+                                       (dir / "a") +
                                        "\" is a loop of links: Too many levels of symbolic links");
   EXPECT_EQ(test::ListDir(dir.path()), before);
   EXPECT_EQ(LinkText(dir / "a"), "b");
@@ -270,7 +277,8 @@ std::optional<std::string> AsUnprivilegedUser(const std::function<std::string()>
   ::close(fds[1]);
   std::string result;
   char buf[1024];
-  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) result.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+    result.append(buf, static_cast<std::size_t>(n));
   ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -287,11 +295,13 @@ TEST(UnwritableOutputTest, ReadOnlyOutputFileIsRefusedAndKept) {
   namespace fs = std::filesystem;
   test::WriteFile(dir / "out.itc", "protected\r\n");
   test::SetOldMtime(dir / "out.itc");
-  fs::permissions(dir / "out.itc", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+  fs::permissions(dir / "out.itc",
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   const FileState before = FileState::Of(dir / "out.itc");
   const std::vector<std::string> listing = test::ListDir(dir.path());
-  EXPECT_EQ(Merge(dir, dir / "out.itc"), "Permission denied (70): output file: \"" + (dir / "out.itc") +
+  EXPECT_EQ(Merge(dir, dir / "out.itc"), "Permission denied (70): output file: \"" +
+                                             (dir / "out.itc") +
                                              "\" may not be written: Permission denied");
   EXPECT_EQ(FileState::Of(dir / "out.itc"), before);
   EXPECT_EQ(test::ListDir(dir.path()), listing);
@@ -304,7 +314,8 @@ TEST(UnwritableOutputTest, ReadOnlyOutputFileIsRefusedAndKept) {
   const FileState before = FileState::Of(dir / "out.itc");
   const std::vector<std::string> listing = test::ListDir(dir.path());
 
-  std::optional<std::string> error = AsUnprivilegedUser([&] { return Merge(dir, dir / "out.itc"); });
+  std::optional<std::string> error =
+      AsUnprivilegedUser([&] { return Merge(dir, dir / "out.itc"); });
   if (!error) GTEST_SKIP() << "cannot run as an unprivileged user here";
   EXPECT_EQ(*error, "Permission denied (70): output file: \"" + (dir / "out.itc") +
                         "\" may not be written: Permission denied");
@@ -323,15 +334,17 @@ TEST(UnwritableOutputTest, OutputHeldOpenWithoutSharingIsRefusedAndKept) {
   WriteInputs(dir);
   test::WriteFile(dir / "out.itc", "in use\r\n");
   const FileState before = FileState::Of(dir / "out.itc");
-  HANDLE held = ::CreateFileA((dir / "out.itc").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE held = ::CreateFileA((dir / "out.itc").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Merge(dir, dir / "out.itc"),
-            "Path/File access error (75): output file: \"" + (dir / "out.itc") +
-                "\" is open in another program that does not let it be replaced; close it there and merge again");
+  EXPECT_EQ(Merge(dir, dir / "out.itc"), "Path/File access error (75): output file: \"" +
+                                             (dir / "out.itc") +
+                                             "\" is open in another program that does not let it "
+                                             "be replaced; close it there and merge again");
   ::CloseHandle(held);
   EXPECT_EQ(FileState::Of(dir / "out.itc"), before);
-  EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+  EXPECT_EQ(test::ListDir(dir.path()),
+            (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
 #endif
 }
 
@@ -342,10 +355,11 @@ TEST(UnwritableOutputTest, FolderThatMayNotBeWrittenIsRefused) {
   TempDir dir;
   WriteInputs(dir);
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);  // readable and searchable, not writable
-  std::optional<std::string> error = AsUnprivilegedUser([&] { return Merge(dir, dir / "out.itc"); });
+  std::optional<std::string> error =
+      AsUnprivilegedUser([&] { return Merge(dir, dir / "out.itc"); });
   if (!error) GTEST_SKIP() << "cannot run as an unprivileged user here";
-  EXPECT_EQ(*error, "Permission denied (70): output file: cannot create a file in the folder \"" + dir.path() +
-                        "\": Permission denied");
+  EXPECT_EQ(*error, "Permission denied (70): output file: cannot create a file in the folder \"" +
+                        dir.path() + "\": Permission denied");
   EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
 #endif
 }
@@ -354,7 +368,8 @@ TEST(UnwritableOutputTest, FolderThatMayNotBeWrittenIsRefused) {
 // and whatever the mode the replaced file will have.
 TEST(ScratchFileTest, IsPrivateWhileWrittenAndTakesTheFinalModeAtTheEnd) {
 #ifdef _WIN32
-  GTEST_SKIP() << "POSIX modes and the umask; a Windows scratch file takes its folder's access list";
+  GTEST_SKIP()
+      << "POSIX modes and the umask; a Windows scratch file takes its folder's access list";
 #else
   for (bool outputExists : {false, true}) {
     TempDir dir;
@@ -390,12 +405,15 @@ TEST(ScratchFileTest, LeftoversOfKilledMergesAreRemovedByTheNextMerge) {
   const std::string stale = ".out.itc.tandemo-" + std::to_string(gone) + "-abcd1234.tmp";
   // A process that still runs (this one) and a file a live merge holds open (without
   // sharing its removal) are left alone, as are names of other makes.
-  const std::string running = ".out.itc.tandemo-" + std::to_string(::GetCurrentProcessId()) + "-abcd1234.tmp";
+  const std::string running =
+      ".out.itc.tandemo-" + std::to_string(::GetCurrentProcessId()) + "-abcd1234.tmp";
   const std::string locked = ".other.itc.tandemo-" + std::to_string(gone) + "-lock5678.tmp";
   const std::string unrelated = ".out.itc.tandemo-" + std::to_string(gone) + "-short.tmp";
-  for (const std::string& name : {stale, running, locked, unrelated}) test::WriteFile(dir / name, "partial");
-  HANDLE held = ::CreateFileA((dir / locked).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  for (const std::string& name : {stale, running, locked, unrelated})
+    test::WriteFile(dir / name, "partial");
+  HANDLE held =
+      ::CreateFileA((dir / locked).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
   ::CloseHandle(held);
@@ -410,7 +428,8 @@ TEST(ScratchFileTest, LeftoversOfKilledMergesAreRemovedByTheNextMerge) {
   const std::string running = ".out.itc.tandemo-" + std::to_string(::getppid()) + "-abcd1234.tmp";
   const std::string locked = ".other.itc.tandemo-" + std::to_string(gone) + "-lock5678.tmp";
   const std::string unrelated = ".out.itc.tandemo-" + std::to_string(gone) + "-short.tmp";
-  for (const std::string& name : {stale, running, locked, unrelated}) test::WriteFile(dir / name, "partial");
+  for (const std::string& name : {stale, running, locked, unrelated})
+    test::WriteFile(dir / name, "partial");
   int lockFd = ::open((dir / locked).c_str(), O_RDONLY);
   ASSERT_GE(lockFd, 0);
   ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
@@ -418,7 +437,8 @@ TEST(ScratchFileTest, LeftoversOfKilledMergesAreRemovedByTheNextMerge) {
   ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
   ::close(lockFd);
 #endif
-  std::vector<std::string> expected = {running, locked, unrelated, "first.itc", "out.itc", "second.itc"};
+  std::vector<std::string> expected = {running,     locked,    unrelated,
+                                       "first.itc", "out.itc", "second.itc"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(test::ListDir(dir.path()), expected);
 }
@@ -427,7 +447,8 @@ TEST(ScratchFileTest, LeftoversOfKilledMergesAreRemovedByTheNextMerge) {
 // the system opens; the scratch name beside it is longer still, and works from the folder's handle.
 TEST(LongPathTest, OutputPathOfTheLongestLengthIsWritten) {
 #ifdef _WIN32
-  GTEST_SKIP() << "staged with a 4095-character path; Windows paths past 260 characters are not yet supported";
+  GTEST_SKIP() << "staged with a 4095-character path; Windows paths past 260 characters are not "
+                  "yet supported";
 #else
   TempDir dir;
   WriteInputs(dir);
@@ -477,7 +498,9 @@ TEST(OwnerTest, AnotherUsersFileIsRefusedUnlessForced) {
 #ifdef _WIN32
   GTEST_SKIP() << "owners and groups of POSIX files";
 #else
-  if (!IsRoot()) GTEST_SKIP() << "a file of another user can be staged only as root (here: root's, replaced by nobody)";
+  if (!IsRoot())
+    GTEST_SKIP()
+        << "a file of another user can be staged only as root (here: root's, replaced by nobody)";
   for (bool force : {false, true}) {
     TempDir dir;
     WriteInputs(dir);
@@ -502,14 +525,17 @@ TEST(OwnerTest, AnotherUsersFileIsRefusedUnlessForced) {
       EXPECT_EQ(st.st_uid, 65534u);
       EXPECT_EQ(st.st_mode & 07777, 0666u);
     } else {
-      EXPECT_EQ(*error, "Permission denied (70): output file: \"" + (dir / "out.itc") +
-                            "\" belongs to user root and group root; a file written in its place would belong "
-                            "to you instead, which could open it to others: nothing was written (--force "
-                            "replaces it all the same)");
+      EXPECT_EQ(
+          *error,
+          "Permission denied (70): output file: \"" + (dir / "out.itc") +
+              "\" belongs to user root and group root; a file written in its place would belong "
+              "to you instead, which could open it to others: nothing was written (--force "
+              "replaces it all the same)");
       EXPECT_EQ(FileState::Of(dir / "out.itc"), before);
       EXPECT_EQ(st.st_uid, 0u);
     }
-    EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+    EXPECT_EQ(test::ListDir(dir.path()),
+              (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
   }
 #endif
 }
@@ -524,7 +550,9 @@ std::string Attribute(const std::string& path, const char* name) {
   return value;
 }
 
-bool Shell(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+bool Shell(const std::string& command) {
+  return std::system((command + " 2>/dev/null").c_str()) == 0;
+}
 #endif
 
 // Staged with the tools of the Debian packages attr and acl; compared byte for byte.
@@ -541,7 +569,8 @@ TEST(AttributeTest, AccessControlListAndUserAttributesAreKept) {
     GTEST_SKIP() << "setfattr is missing or the test folder's file system keeps no user attributes";
   }
   if (!Shell("setfacl -m u:65534:rw,g:65534:r '" + out + "'")) {
-    GTEST_SKIP() << "setfacl is missing or the test folder's file system keeps no access control lists";
+    GTEST_SKIP()
+        << "setfacl is missing or the test folder's file system keeps no access control lists";
   }
   ASSERT_EQ(::setxattr(out.c_str(), "user.empty", "", 0, 0), 0);
   const std::string acl = Attribute(out, "system.posix_acl_access");
@@ -568,7 +597,8 @@ TEST(AttributeTest, FileWithoutAListGetsNoneFromItsFolder) {
   test::WriteFile(out, "old");
   ASSERT_EQ(::chmod(out.c_str(), 0640), 0);
   if (!Shell("setfacl -d -m u:65534:rw '" + dir.path() + "'")) {
-    GTEST_SKIP() << "setfacl is missing or the test folder's file system keeps no access control lists";
+    GTEST_SKIP()
+        << "setfacl is missing or the test folder's file system keeps no access control lists";
   }
   ASSERT_EQ(Attribute(out, "system.posix_acl_access"), "(none)");
   ASSERT_EQ(Merge(dir, out), "");
@@ -586,14 +616,16 @@ TEST(AttributeTest, NewFileGetsWhatTheFoldersDefaultListGives) {
   TempDir dir;
   WriteInputs(dir);
   if (!Shell("setfacl -d -m u::rw,g::r,o::r,u:65534:rw,m::rwx '" + dir.path() + "'")) {
-    GTEST_SKIP() << "setfacl is missing or the test folder's file system keeps no access control lists";
+    GTEST_SKIP()
+        << "setfacl is missing or the test folder's file system keeps no access control lists";
   }
   const int reference = ::open((dir / "reference").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
   ASSERT_GE(reference, 0);
   ::close(reference);
   ASSERT_EQ(Merge(dir, dir / "out.itc"), "");
   EXPECT_NE(Attribute(dir / "reference", "system.posix_acl_access"), "(none)");
-  EXPECT_EQ(Attribute(dir / "out.itc", "system.posix_acl_access"), Attribute(dir / "reference", "system.posix_acl_access"));
+  EXPECT_EQ(Attribute(dir / "out.itc", "system.posix_acl_access"),
+            Attribute(dir / "reference", "system.posix_acl_access"));
   EXPECT_EQ(ModeOf(dir / "out.itc") & 07777, ModeOf(dir / "reference") & 07777);
 #endif
 }
@@ -637,10 +669,12 @@ TEST_P(SharedFolderLinkTest, FollowsOnlyWhereTheSystemWould) {
     EXPECT_EQ(error, "");
     EXPECT_EQ(test::ReadFile(dir / "notes.cfg"), kMerged);
   } else {
-    EXPECT_EQ(error, "Permission denied (70): output file: \"" + pub +
-                         "/merged.itc\" is a symbolic link of user nobody in a shared folder (sticky, anyone "
-                         "may write to it); it is not followed, as the system would not follow it either: "
-                         "remove it or name another output");
+    EXPECT_EQ(
+        error,
+        "Permission denied (70): output file: \"" + pub +
+            "/merged.itc\" is a symbolic link of user nobody in a shared folder (sticky, anyone "
+            "may write to it); it is not followed, as the system would not follow it either: "
+            "remove it or name another output");
     EXPECT_EQ(FileState::Of(dir / "notes.cfg"), before);
   }
 #endif
@@ -652,7 +686,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SharedFolderCase{"OwnLinkInSharedFolder", 01777, 0, 0, true},
                     SharedFolderCase{"FolderOwnersLinkInSharedFolder", 01777, 65534, 65534, true},
                     SharedFolderCase{"OtherUsersLinkInStickyPrivateFolder", 01775, 0, 65534, true},
-                    SharedFolderCase{"OtherUsersLinkInWritableFolderWithoutStickyBit", 0777, 0, 65534, true}),
+                    SharedFolderCase{"OtherUsersLinkInWritableFolderWithoutStickyBit", 0777, 0,
+                                     65534, true}),
     [](const testing::TestParamInfo<SharedFolderCase>& p) { return p.param.name; });
 
 }  // namespace

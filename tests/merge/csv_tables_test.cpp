@@ -28,12 +28,12 @@ TEST_P(CsvNumber, ShortestTextThatReadsBack) {
   EXPECT_EQ(out, std::string("x") + GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, CsvNumber,
-                         testing::Values(NumberCase{0.4, "0.4"}, NumberCase{600.0, "600"},
-                                         NumberCase{-28.5, "-28.5"}, NumberCase{-0.0, "0"},
-                                         NumberCase{1e-05, "1e-05"}, NumberCase{0.1 + 0.2, "0.30000000000000004"},
-                                         NumberCase{1.40547, "1.40547"},
-                                         NumberCase{std::numeric_limits<double>::lowest(), "-1.7976931348623157e+308"}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, CsvNumber,
+    testing::Values(NumberCase{0.4, "0.4"}, NumberCase{600.0, "600"}, NumberCase{-28.5, "-28.5"},
+                    NumberCase{-0.0, "0"}, NumberCase{1e-05, "1e-05"},
+                    NumberCase{0.1 + 0.2, "0.30000000000000004"}, NumberCase{1.40547, "1.40547"},
+                    NumberCase{std::numeric_limits<double>::lowest(), "-1.7976931348623157e+308"}));
 
 TEST(HeatsCsv, HeaderRowAndEmptyCellsForAbsentValues) {
   std::vector<InjectionHeat> heats(3);
@@ -56,13 +56,15 @@ TEST(HeatsCsv, HeaderRowAndEmptyCellsForAbsentValues) {
             "1,1,22,0.4,-5.25,0.1005,-1.3125\n"
             "11,2,602,,0,,\n"
             "12,2,,2,,,\n");
-  EXPECT_EQ(HeatsCsv({}), "number,portion,start time (s),volume (uL),heat (ucal),molar ratio,"
-                          "heat per mole of injectant (kcal/mol)\n");
+  EXPECT_EQ(HeatsCsv({}),
+            "number,portion,start time (s),volume (uL),heat (ucal),molar ratio,"
+            "heat per mole of injectant (kcal/mol)\n");
 }
 
 TEST(TraceCsv, OneRowPerDataLineWithItsPortion) {
-  const Trace trace = test::TraceOf({{{"$ITC", "@0", "1.00,1.40547,24.9", "@1,2", ".00,-0.5"}, std::nullopt, false},
-                                     {{"@2,2", "3.00,0.25"}, 0.25f, true}});
+  const Trace trace =
+      test::TraceOf({{{"$ITC", "@0", "1.00,1.40547,24.9", "@1,2", ".00,-0.5"}, std::nullopt, false},
+                     {{"@2,2", "3.00,0.25"}, 0.25f, true}});
   EXPECT_EQ(TraceCsv(trace),
             "time (s),DP (ucal/s),portion\n"
             "1,1.40547,1\n"

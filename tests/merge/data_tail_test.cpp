@@ -30,13 +30,14 @@ TEST_P(CutShortRuleTest, FewerFieldsOrADpThatIsNoNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, CutShortRuleTest,
-    testing::Values(CutShortRuleCase{"4412.00,9.70", 9, true}, CutShortRuleCase{"4412.00,9.70", 2, false},
-                    CutShortRuleCase{"4412.00,9.70", 0, false},  // no line before: only the DP counts
-                    CutShortRuleCase{"4412.00,", 0, true}, CutShortRuleCase{"4412.00,,25", 3, true},
-                    CutShortRuleCase{"4412.00,9.7-", 2, true}, CutShortRuleCase{"4412.00, 9.7 ,25", 3, false},
-                    CutShortRuleCase{"4412.00,1e5,25,1", 3, false},  // more fields than before is fine
-                    CutShortRuleCase{"4412.00,1e999", 2, false},     // a number, if a huge one
-                    CutShortRuleCase{"4412.00,&H10", 2, true}));      // no number a DP field may hold
+    testing::Values(
+        CutShortRuleCase{"4412.00,9.70", 9, true}, CutShortRuleCase{"4412.00,9.70", 2, false},
+        CutShortRuleCase{"4412.00,9.70", 0, false},  // no line before: only the DP counts
+        CutShortRuleCase{"4412.00,", 0, true}, CutShortRuleCase{"4412.00,,25", 3, true},
+        CutShortRuleCase{"4412.00,9.7-", 2, true}, CutShortRuleCase{"4412.00, 9.7 ,25", 3, false},
+        CutShortRuleCase{"4412.00,1e5,25,1", 3, false},  // more fields than before is fine
+        CutShortRuleCase{"4412.00,1e999", 2, false},     // a number, if a huge one
+        CutShortRuleCase{"4412.00,&H10", 2, true}));     // no number a DP field may hold
 
 DataTail Fed(std::initializer_list<const char*> lines) {
   DataTail tail;
@@ -79,7 +80,9 @@ struct AxisCase {
   Checked<std::int32_t> step;
   Checked<std::int64_t> time;
 };
-std::ostream& operator<<(std::ostream& os, const AxisCase& c) { return os << c.previous << " / " << c.last; }
+std::ostream& operator<<(std::ostream& os, const AxisCase& c) {
+  return os << c.previous << " / " << c.last;
+}
 
 class TimeAxisTest : public testing::TestWithParam<AxisCase> {};
 
@@ -100,20 +103,21 @@ TEST_P(TimeAxisTest, InHundredthsOfASecond) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stamps, TimeAxisTest,
-    testing::Values(AxisCase{"600.00,1", "602.00,1", 200, std::int64_t{60200}},
-                    AxisCase{"597.50,1", "600.00,1", 250, std::int64_t{60000}},
-                    AxisCase{"3.56,1", "3.57,1", 1, std::int64_t{357}},
-                    AxisCase{"5.000,1", "5.004,1", 0, std::int64_t{500}},  // 0.4 hundredths: no step
-                    AxisCase{"5.5,1", "5.0,1", -50, std::int64_t{500}},
-                    // 32767.49 s rounds to 32767 whole seconds, the top of the 16-bit range; 32767.5 to 32768.
-                    AxisCase{"0,1", "32767.49,1", 3276749, std::int64_t{3276749}},
-                    AxisCase{"0,1", "32767.5,1", Failure::Overflow, std::int64_t{3276750}},
-                    // -32768.5 s rounds to the even -32768, the bottom of the range; -32769 is beyond.
-                    AxisCase{"32768.5,1", "0,1", -3276850, std::int64_t{0}},
-                    AxisCase{"32769,1", "0,1", Failure::Overflow, std::int64_t{0}},
-                    // 2147483647.49 s rounds to the top of the 32-bit range; 2147483647.5 beyond it.
-                    AxisCase{"2147483646.49,1", "2147483647.49,1", 100, std::int64_t{214748364749}},
-                    AxisCase{"2147483646.5,1", "2147483647.5,1", 100, Failure::Overflow}));
+    testing::Values(
+        AxisCase{"600.00,1", "602.00,1", 200, std::int64_t{60200}},
+        AxisCase{"597.50,1", "600.00,1", 250, std::int64_t{60000}},
+        AxisCase{"3.56,1", "3.57,1", 1, std::int64_t{357}},
+        AxisCase{"5.000,1", "5.004,1", 0, std::int64_t{500}},  // 0.4 hundredths: no step
+        AxisCase{"5.5,1", "5.0,1", -50, std::int64_t{500}},
+        // 32767.49 s rounds to 32767 whole seconds, the top of the 16-bit range; 32767.5 to 32768.
+        AxisCase{"0,1", "32767.49,1", 3276749, std::int64_t{3276749}},
+        AxisCase{"0,1", "32767.5,1", Failure::Overflow, std::int64_t{3276750}},
+        // -32768.5 s rounds to the even -32768, the bottom of the range; -32769 is beyond.
+        AxisCase{"32768.5,1", "0,1", -3276850, std::int64_t{0}},
+        AxisCase{"32769,1", "0,1", Failure::Overflow, std::int64_t{0}},
+        // 2147483647.49 s rounds to the top of the 32-bit range; 2147483647.5 beyond it.
+        AxisCase{"2147483646.49,1", "2147483647.49,1", 100, std::int64_t{214748364749}},
+        AxisCase{"2147483646.5,1", "2147483647.5,1", 100, Failure::Overflow}));
 
 TEST(DataTailTest, LastDpIsTheNumberAtTheStartOfTheSecondField) {
   EXPECT_EQ(Fed({"1,1", "2, 2.5 ,9"}).LastDp(), 2.5);
@@ -121,8 +125,9 @@ TEST(DataTailTest, LastDpIsTheNumberAtTheStartOfTheSecondField) {
 }
 
 TEST(DataTailTest, NoteNamesTheFileAndLine) {
-  EXPECT_EQ(DescribeCutShort(CutShortLine{FilePlace::Input(1), 4412, "4412.00,9.70"}),
-            "first file, line 4412: the last data line (\"4412.00,9.70\") is cut short and was left out");
+  EXPECT_EQ(
+      DescribeCutShort(CutShortLine{FilePlace::Input(1), 4412, "4412.00,9.70"}),
+      "first file, line 4412: the last data line (\"4412.00,9.70\") is cut short and was left out");
 }
 
 // A file's end read backwards in stretches holds what reading it forwards holds:
@@ -131,8 +136,10 @@ TEST(DataTailTest, StretchesReadBackwardsMakeOneTail) {
   const std::vector<std::string> lines = {"1,1", "-", "3,1,0", "5,2,0", "-", "7,3", "9,4"};
   auto feed = [&](DataTail& tail, std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i) {
-      if (lines[i] == "-") tail.AddOther();
-      else tail.Add(lines[i], static_cast<long long>(i + 1));
+      if (lines[i] == "-")
+        tail.AddOther();
+      else
+        tail.Add(lines[i], static_cast<long long>(i + 1));
     }
   };
   for (std::size_t end = 0; end <= lines.size(); ++end) {

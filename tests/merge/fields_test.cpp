@@ -40,9 +40,9 @@ TEST_P(CommaPositionTest, FindsTheFirstCommaIn16Bits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CommaPositionTest,
-    testing::Values(CommaCase{"DataLine", "2.00,10.5", false, 5}, CommaCase{"Leading", ",x", false, 1},
-                    CommaCase{"Marker", "@1,2", false, 3}, CommaCase{"NoComma", "abc", false, 0},
-                    CommaCase{"Empty", "", false, 0},
+    testing::Values(CommaCase{"DataLine", "2.00,10.5", false, 5},
+                    CommaCase{"Leading", ",x", false, 1}, CommaCase{"Marker", "@1,2", false, 3},
+                    CommaCase{"NoComma", "abc", false, 0}, CommaCase{"Empty", "", false, 0},
                     CommaCase{"LongWithoutComma", std::string(40000, 'x'), false, 0},
                     // 32767 is the largest 16-bit position; one more does not fit.
                     CommaCase{"At32767", CommaAt(32767, 40000), false, 32767},
@@ -61,8 +61,8 @@ TEST(TextAfterTest, GivesTheCharactersAfterAPosition) {
 TEST(CharactersFromTest, GivesAtMostNCharactersFromAPosition) {
   EXPECT_EQ(CharactersFrom("@12,3.5", 2, 3), "12,");  // the marker number and its comma
   EXPECT_EQ(CharactersFrom("@3,", 2, 2), "3,");
-  EXPECT_EQ(CharactersFrom("abc", 2, 10), "bc");      // fewer when the text ends first
-  EXPECT_EQ(CharactersFrom("ab", 3, 1), "");          // none beyond the end
+  EXPECT_EQ(CharactersFrom("abc", 2, 10), "bc");  // fewer when the text ends first
+  EXPECT_EQ(CharactersFrom("ab", 3, 1), "");      // none beyond the end
 }
 
 TEST(MarkerLineTest, OnlyAnAtSignInTheFirstPlace) {

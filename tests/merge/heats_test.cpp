@@ -54,19 +54,21 @@ std::vector<double> Flat(std::size_t n, double level) { return std::vector<doubl
 // A straight baseline from `from` at the first point to `to` at the last.
 std::vector<double> Ramp(std::size_t n, double from, double to) {
   std::vector<double> dp(n);
-  for (std::size_t k = 0; k < n; ++k) dp[k] = from + (to - from) * static_cast<double>(k) / static_cast<double>(n - 1);
+  for (std::size_t k = 0; k < n; ++k)
+    dp[k] = from + (to - from) * static_cast<double>(k) / static_cast<double>(n - 1);
   return dp;
 }
 
 // A peak laid on a baseline from point `at` on.
-std::vector<double> Peak(std::vector<double> dp, std::size_t at, const std::vector<double>& heights) {
+std::vector<double> Peak(std::vector<double> dp, std::size_t at,
+                         const std::vector<double>& heights) {
   for (std::size_t k = 0; k < heights.size(); ++k) dp[at + k] += heights[k];
   return dp;
 }
 
-const std::vector<double> kRectangle = {0.5, 0.5, 0.5};     // area 1.5 x 2 s = 3 µcal
-const std::vector<double> kTriangle = {0.25, 0.5, 0.25};    // area 1.0 x 2 s = 2 µcal
-const std::vector<double> kDip = {-1.0, -1.0};              // area -2.0 x 2 s = -4 µcal
+const std::vector<double> kRectangle = {0.5, 0.5, 0.5};   // area 1.5 x 2 s = 3 µcal
+const std::vector<double> kTriangle = {0.25, 0.5, 0.25};  // area 1.0 x 2 s = 2 µcal
+const std::vector<double> kDip = {-1.0, -1.0};            // area -2.0 x 2 s = -4 µcal
 
 const CellContents kCell{0.5, 0.05, 0.2};  // syringe 0.5 mM, cell 0.05 mM, 0.2 mL
 
@@ -91,42 +93,43 @@ TEST_P(KnownAreas, HeatIsThePeakArea) {
 
 INSTANTIATE_TEST_SUITE_P(
     Generated, KnownAreas,
-    testing::Values(
-        AreaCase{"flat baseline: rectangle, triangle, dip",
-                 Titration()
-                     .Baseline(Flat(10, 1.0))
-                     .Inject("2", Peak(Flat(10, 1.0), 1, kRectangle))
-                     .Inject("2", Peak(Flat(10, 1.0), 1, kTriangle))
-                     .Inject("2", Peak(Flat(10, 1.0), 2, kDip)),
-                 {3.0, 2.0, -4.0}},
-        // The baseline level changes from one interval's end to the next: the straight
-        // line from the level before to the own level takes it off exactly.
-        AreaCase{"baseline that moves between injections",
-                 Titration()
-                     .Baseline(Flat(10, 1.0))
-                     .Inject("2", Peak(Ramp(10, 1.0, 1.2), 2, kRectangle))
-                     .Inject("2", Peak(Ramp(10, 1.2, 0.9), 1, kTriangle)),
-                 {3.0, 2.0}},
-        // The appended portion's first injection starts from the first portion's last
-        // level (2.0), not from a baseline of its own.
-        AreaCase{"join: the interval before is the first portion's last injection",
-                 Titration()
-                     .Baseline(Flat(10, 1.0))
-                     .Inject("2", Peak(Ramp(10, 1.0, 2.0), 2, kRectangle))
-                     .NextPortion(0.0f)
-                     .Inject("2", Peak(Ramp(10, 2.0, 2.4), 2, kRectangle)),
-                 {3.0, 3.0}},
-        // Without "@0" data the first baseline is flat at the injection's own level.
-        AreaCase{"no baseline before the first injection",
-                 Titration().Inject("2", Peak(Flat(10, 1.0), 2, kRectangle)).Inject("2", Peak(Flat(12, 1.0), 3, kDip)),
-                 {3.0, -4.0}},
-        // 35 lines per interval as on the 5-s instrument: windows of 3 lines.
-        AreaCase{"long intervals",
-                 Titration()
-                     .Baseline(Flat(12, 0.5))
-                     .Inject("4", Peak(Flat(35, 0.5), 3, kTriangle))
-                     .Inject("4", Peak(Flat(35, 0.5), 28, kRectangle)),
-                 {2.0, 3.0}}));
+    testing::Values(AreaCase{"flat baseline: rectangle, triangle, dip",
+                             Titration()
+                                 .Baseline(Flat(10, 1.0))
+                                 .Inject("2", Peak(Flat(10, 1.0), 1, kRectangle))
+                                 .Inject("2", Peak(Flat(10, 1.0), 1, kTriangle))
+                                 .Inject("2", Peak(Flat(10, 1.0), 2, kDip)),
+                             {3.0, 2.0, -4.0}},
+                    // The baseline level changes from one interval's end to the next: the straight
+                    // line from the level before to the own level takes it off exactly.
+                    AreaCase{"baseline that moves between injections",
+                             Titration()
+                                 .Baseline(Flat(10, 1.0))
+                                 .Inject("2", Peak(Ramp(10, 1.0, 1.2), 2, kRectangle))
+                                 .Inject("2", Peak(Ramp(10, 1.2, 0.9), 1, kTriangle)),
+                             {3.0, 2.0}},
+                    // The appended portion's first injection starts from the first portion's last
+                    // level (2.0), not from a baseline of its own.
+                    AreaCase{"join: the interval before is the first portion's last injection",
+                             Titration()
+                                 .Baseline(Flat(10, 1.0))
+                                 .Inject("2", Peak(Ramp(10, 1.0, 2.0), 2, kRectangle))
+                                 .NextPortion(0.0f)
+                                 .Inject("2", Peak(Ramp(10, 2.0, 2.4), 2, kRectangle)),
+                             {3.0, 3.0}},
+                    // Without "@0" data the first baseline is flat at the injection's own level.
+                    AreaCase{"no baseline before the first injection",
+                             Titration()
+                                 .Inject("2", Peak(Flat(10, 1.0), 2, kRectangle))
+                                 .Inject("2", Peak(Flat(12, 1.0), 3, kDip)),
+                             {3.0, -4.0}},
+                    // 35 lines per interval as on the 5-s instrument: windows of 3 lines.
+                    AreaCase{"long intervals",
+                             Titration()
+                                 .Baseline(Flat(12, 0.5))
+                                 .Inject("4", Peak(Flat(35, 0.5), 3, kTriangle))
+                                 .Inject("4", Peak(Flat(35, 0.5), 28, kRectangle)),
+                             {2.0, 3.0}}));
 
 // The baseline level is the mean DP of the last tenth of the interval, n / 10
 // lines and at least one: the last three lines are 1.0, 1.25, 1.75.
@@ -134,7 +137,9 @@ struct WindowCase {
   std::size_t lines;
   double level;
 };
-std::ostream& operator<<(std::ostream& os, const WindowCase& c) { return os << c.lines << " lines"; }
+std::ostream& operator<<(std::ostream& os, const WindowCase& c) {
+  return os << c.lines << " lines";
+}
 
 class TenthWindow : public testing::TestWithParam<WindowCase> {};
 
@@ -151,11 +156,11 @@ TEST_P(TenthWindow, LevelIsTheMeanOfTheLastTenth) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, TenthWindow,
-                         testing::Values(WindowCase{9, 1.75},           // 9 / 10 = 0: one line all the same
-                                         WindowCase{19, 1.75},          // 19 / 10 = 1
-                                         WindowCase{20, 1.5},           // 20 / 10 = 2: (1.25 + 1.75) / 2
-                                         WindowCase{29, 1.5},           // 29 / 10 = 2
-                                         WindowCase{30, 4.0 / 3.0}));   // 30 / 10 = 3: 4 / 3
+                         testing::Values(WindowCase{9, 1.75},   // 9 / 10 = 0: one line all the same
+                                         WindowCase{19, 1.75},  // 19 / 10 = 1
+                                         WindowCase{20, 1.5},   // 20 / 10 = 2: (1.25 + 1.75) / 2
+                                         WindowCase{29, 1.5},   // 29 / 10 = 2
+                                         WindowCase{30, 4.0 / 3.0}));  // 30 / 10 = 3: 4 / 3
 
 TEST(Heats, VolumeCountsOnAcrossTheJoinIntoRatioAndHeatPerMole) {
   const Trace trace = Titration()
@@ -240,7 +245,8 @@ TEST_P(Composition, DisplacedVolume) {
 INSTANTIATE_TEST_SUITE_P(
     ByHand, Composition,
     testing::Values(
-        // V = 1000 µL, v/V = 0.1, v/2V = 0.05: M = 0.1 x 0.95 / 1.05, X = 1 x 0.1 x 0.95, ratio 1.05.
+        // V = 1000 µL, v/V = 0.1, v/2V = 0.05: M = 0.1 x 0.95 / 1.05, X = 1 x 0.1 x 0.95,
+        // ratio 1.05.
         CompositionCase{"1 mL cell, 100 uL in", {1.0, 0.1, 1.0}, 100.0, 0.095 / 1.05, 0.095, 1.05},
         // V = 200 µL, v/V = 0.2, v/2V = 0.1: M = 0.02 x 0.9 / 1.1, X = 0.2 x 0.2 x 0.9, ratio 2.2.
         CompositionCase{"0.2 mL cell, 40 uL in", {0.2, 0.02, 0.2}, 40.0, 0.018 / 1.1, 0.036, 2.2},
@@ -261,7 +267,9 @@ struct RealCase {
   CellContents cell;
   std::size_t fromInjection;  // 1-based
 };
-std::ostream& operator<<(std::ostream& os, const RealCase& c) { return os << c.file << " from @" << c.fromInjection; }
+std::ostream& operator<<(std::ostream& os, const RealCase& c) {
+  return os << c.file << " from @" << c.fromInjection;
+}
 
 const CellContents kMgEdta{1.0, 0.1, 1.434};
 const CellContents kTrypsin{8.0, 0.65, 0.2001};
@@ -283,7 +291,8 @@ TEST_P(WaterLike, IntegratesNearZero) {
   ASSERT_GT(heats.size(), c.fromInjection);
   for (std::size_t i = c.fromInjection - 1; i < heats.size(); ++i) {
     ASSERT_TRUE(heats[i].heatPerMole.has_value()) << "injection " << i + 1;
-    EXPECT_LT(std::fabs(*heats[i].heatPerMole), 0.5) << "injection " << i + 1 << ": " << *heats[i].heat << " ucal";
+    EXPECT_LT(std::fabs(*heats[i].heatPerMole), 0.5)
+        << "injection " << i + 1 << ": " << *heats[i].heat << " ucal";
   }
 }
 

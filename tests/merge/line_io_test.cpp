@@ -72,49 +72,58 @@ TEST_P(LineReaderTest, SplitsAtEveryLineEnd) {
   ReadResult r = ReadBytes(GetParam().bytes);
   ASSERT_FALSE(r.error);
   EXPECT_EQ(r.lines, GetParam().lines);
-  for (std::size_t i = 0; i < r.numbers.size(); ++i) EXPECT_EQ(r.numbers[i], static_cast<long long>(i + 1));
+  for (std::size_t i = 0; i < r.numbers.size(); ++i)
+    EXPECT_EQ(r.numbers[i], static_cast<long long>(i + 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LineReaderTest,
-    testing::Values(LineCase{"CrLf", "a\r\nb\r\n", {"a", "b"}},
-                    LineCase{"NoFinalLineEnd", "a\r\nb", {"a", "b"}},
-                    LineCase{"LoneCr", "a\rb", {"a", "b"}},
-                    LineCase{"LoneLf", "a\nb\n", {"a", "b"}},
-                    LineCase{"LfThenCrLf", "a\nb\r\n", {"a", "b"}},
-                    LineCase{"MixedEnds", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
-                    LineCase{"CrLfCrLf", "a\r\n\r\n", {"a", ""}},
-                    LineCase{"CrCrLf", "a\r\r\n", {"a", ""}},
-                    LineCase{"LfLf", "a\n\n", {"a", ""}},
-                    LineCase{"CrCr", "a\r\r", {"a", ""}},
-                    LineCase{"LfCrIsTwoEnds", "a\n\rb", {"a", "", "b"}},
-                    LineCase{"OnlyCrLf", "\r\n", {""}},
-                    LineCase{"Empty", "", {}},
-                    LineCase{"OneCharacter", "a", {"a"}},
-                    LineCase{"EightBitPassesThrough", std::string("x\0\xe9\xff,1\r\n", 8),
-                             {std::string("x\0\xe9\xff,1", 6)}},
-                    // A UTF-8 byte order mark is no data at the very start of the file only.
-                    LineCase{"BomOnly", "\xef\xbb\xbf", {}},
-                    LineCase{"BomThenCrLf", "\xef\xbb\xbf\r\n", {""}},
-                    LineCase{"BomThenLine", "\xef\xbb\xbf$ITC\r\n@0", {"$ITC", "@0"}},
-                    LineCase{"BomOnSecondLineIsData", "a\r\n\xef\xbb\xbf" "b", {"a", "\xef\xbb\xbf" "b"}},
-                    LineCase{"TwoBomsKeepTheSecond", "\xef\xbb\xbf\xef\xbb\xbf", {"\xef\xbb\xbf"}},
-                    LineCase{"PartOfABom", "\xef\xbb", {"\xef\xbb"}},
-                    // An end-of-file byte 0x1A ends the file as its very last byte only.
-                    LineCase{"EofByteAfterTheLastCrLf", "a\r\n\x1a", {"a"}},
-                    LineCase{"EofByteWithoutLineEnd", "a\x1a", {"a"}},
-                    LineCase{"EofByteAfterLoneCr", "a\r\x1a", {"a"}},
-                    LineCase{"EofByteOnly", "\x1a", {}},
-                    LineCase{"EofByteInMidFile", "a\x1a" "b\r\n\x1a" "c\r\n", {"a\x1a" "b", "\x1a" "c"}},
-                    LineCase{"EofByteBeforeTheLineEnd", "a\x1a\r\n", {"a\x1a"}},
-                    LineCase{"TwoEofBytesKeepTheFirst", "a\r\n\x1a\x1a", {"a", "\x1a"}},
-                    LineCase{"BomAndEofByte", "\xef\xbb\xbf\x1a", {}},
-                    // After a line ended in LF the next is looked for from its LF; a CR before it still ends a line.
-                    LineCase{"LoneCrAfterLfLine", "a\nb\rc\r\n", {"a", "b", "c"}},
-                    LineCase{"CrOnlyAfterLfLine", "a\nb\rc\rd", {"a", "b", "c", "d"}},
-                    LineCase{"EmptyLinesAfterLfLine", "a\n\n\r\nb", {"a", "", "", "b"}},
-                    LineCase{"LongLineAfterLfLine", "a\n" + std::string(5000, 'x') + "\r\nb\n",
-                             {"a", std::string(5000, 'x'), "b"}}),
+    testing::Values(
+        LineCase{"CrLf", "a\r\nb\r\n", {"a", "b"}},
+        LineCase{"NoFinalLineEnd", "a\r\nb", {"a", "b"}}, LineCase{"LoneCr", "a\rb", {"a", "b"}},
+        LineCase{"LoneLf", "a\nb\n", {"a", "b"}}, LineCase{"LfThenCrLf", "a\nb\r\n", {"a", "b"}},
+        LineCase{"MixedEnds", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+        LineCase{"CrLfCrLf", "a\r\n\r\n", {"a", ""}}, LineCase{"CrCrLf", "a\r\r\n", {"a", ""}},
+        LineCase{"LfLf", "a\n\n", {"a", ""}}, LineCase{"CrCr", "a\r\r", {"a", ""}},
+        LineCase{"LfCrIsTwoEnds", "a\n\rb", {"a", "", "b"}}, LineCase{"OnlyCrLf", "\r\n", {""}},
+        LineCase{"Empty", "", {}}, LineCase{"OneCharacter", "a", {"a"}},
+        LineCase{"EightBitPassesThrough",
+                 std::string("x\0\xe9\xff,1\r\n", 8),
+                 {std::string("x\0\xe9\xff,1", 6)}},
+        // A UTF-8 byte order mark is no data at the very start of the file only.
+        LineCase{"BomOnly", "\xef\xbb\xbf", {}}, LineCase{"BomThenCrLf", "\xef\xbb\xbf\r\n", {""}},
+        LineCase{"BomThenLine", "\xef\xbb\xbf$ITC\r\n@0", {"$ITC", "@0"}},
+        LineCase{"BomOnSecondLineIsData",
+                 "a\r\n\xef\xbb\xbf"
+                 "b",
+                 {"a",
+                  "\xef\xbb\xbf"
+                  "b"}},
+        LineCase{"TwoBomsKeepTheSecond", "\xef\xbb\xbf\xef\xbb\xbf", {"\xef\xbb\xbf"}},
+        LineCase{"PartOfABom", "\xef\xbb", {"\xef\xbb"}},
+        // An end-of-file byte 0x1A ends the file as its very last byte only.
+        LineCase{"EofByteAfterTheLastCrLf", "a\r\n\x1a", {"a"}},
+        LineCase{"EofByteWithoutLineEnd", "a\x1a", {"a"}},
+        LineCase{"EofByteAfterLoneCr", "a\r\x1a", {"a"}}, LineCase{"EofByteOnly", "\x1a", {}},
+        LineCase{"EofByteInMidFile",
+                 "a\x1a"
+                 "b\r\n\x1a"
+                 "c\r\n",
+                 {"a\x1a"
+                  "b",
+                  "\x1a"
+                  "c"}},
+        LineCase{"EofByteBeforeTheLineEnd", "a\x1a\r\n", {"a\x1a"}},
+        LineCase{"TwoEofBytesKeepTheFirst", "a\r\n\x1a\x1a", {"a", "\x1a"}},
+        LineCase{"BomAndEofByte", "\xef\xbb\xbf\x1a", {}},
+        // After a line ended in LF the next is looked for from its LF; a CR before it still ends a
+        // line.
+        LineCase{"LoneCrAfterLfLine", "a\nb\rc\r\n", {"a", "b", "c"}},
+        LineCase{"CrOnlyAfterLfLine", "a\nb\rc\rd", {"a", "b", "c", "d"}},
+        LineCase{"EmptyLinesAfterLfLine", "a\n\n\r\nb", {"a", "", "", "b"}},
+        LineCase{"LongLineAfterLfLine",
+                 "a\n" + std::string(5000, 'x') + "\r\nb\n",
+                 {"a", std::string(5000, 'x'), "b"}}),
     [](const testing::TestParamInfo<LineCase>& p) { return p.param.name; });
 
 // A CR that is the last byte of one buffer fill and a LF that is the first of the

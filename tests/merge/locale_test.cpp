@@ -41,7 +41,8 @@ using test::Text;
 constexpr const char* kLocale = "German_Germany.1252";
 
 std::string MakeGermanLocale() {
-  if (std::setlocale(LC_ALL, kLocale) == nullptr) return std::string(kLocale) + " cannot be set here";
+  if (std::setlocale(LC_ALL, kLocale) == nullptr)
+    return std::string(kLocale) + " cannot be set here";
   std::setlocale(LC_ALL, "C");
   try {
     std::locale german(kLocale);
@@ -88,7 +89,8 @@ std::string MakeGermanLocale() {
     if (::rename(scratch.c_str(), target.c_str()) != 0) std::filesystem::remove_all(scratch, ec);
   }
   ::setenv("LOCPATH", root.c_str(), 1);
-  if (std::setlocale(LC_ALL, kLocale) == nullptr) return "de_DE.UTF-8 cannot be set even from " + root;
+  if (std::setlocale(LC_ALL, kLocale) == nullptr)
+    return "de_DE.UTF-8 cannot be set even from " + root;
   std::setlocale(LC_ALL, "C");
   return {};
 }
@@ -114,7 +116,8 @@ class CommaLocaleTest : public testing::Test {
 };
 
 TEST_F(CommaLocaleTest, MergeWritesTheSameBytes) {
-  const std::string first = Text({"$ITC", "$ 0.4 , 0.8 , 180 , 5 ", "@0", "596.0,10.50,25.0", "598.0,10.52,25.0"});
+  const std::string first =
+      Text({"$ITC", "$ 0.4 , 0.8 , 180 , 5 ", "@0", "596.0,10.50,25.0", "598.0,10.52,25.0"});
   const std::string second = Text({"# 1.5 ", "@0", "2.0,10.90,25.1", "4.0,10.92,25.1", "@1,5.0",
                                    "6.0,11.40,25.1", "8.0,11.38,25.1", "9.5,-0.000123,1e3"});
   for (bool compensate : {false, true}) {
@@ -127,13 +130,15 @@ TEST_F(CommaLocaleTest, MergeWritesTheSameBytes) {
     MergeOutcome inC = RunMerge(c / "first.itc", c / "second.itc", c / "out.itc", compensate);
     ASSERT_TRUE(inC.ok()) << inC.error->Message();
     UseGerman();
-    MergeOutcome inGerman = RunMerge(de / "first.itc", de / "second.itc", de / "out.itc", compensate);
+    MergeOutcome inGerman =
+        RunMerge(de / "first.itc", de / "second.itc", de / "out.itc", compensate);
     std::locale::global(std::locale::classic());
     ASSERT_TRUE(inGerman.ok()) << inGerman.error->Message();
 
     const std::string bytes = test::ReadFile(c / "out.itc").value_or("");
     EXPECT_EQ(test::ReadFile(de / "out.itc").value_or(""), bytes);
-    EXPECT_NE(bytes.find(compensate ? "600.00,11.0,25.1" : "600.00,11.40,25.1"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find(compensate ? "600.00,11.0,25.1" : "600.00,11.40,25.1"), std::string::npos)
+        << bytes;
     // The summary is read by people and scripts alike: "." there as well.
     if (compensate) {
       std::string summary = Describe(inGerman.summary);

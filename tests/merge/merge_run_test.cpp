@@ -29,7 +29,8 @@ struct Merged {
   std::string bytes;  // the output file; empty when none was written
 };
 
-Merged Merge(const TempDir& dir, const std::string& first, const std::string& second, bool compensate) {
+Merged Merge(const TempDir& dir, const std::string& first, const std::string& second,
+             bool compensate) {
   test::WriteFile(dir / "first.itc", first);
   test::WriteFile(dir / "second.itc", second);
   Merged m;
@@ -56,8 +57,8 @@ std::vector<std::string> TypicalFirstFile() {
   return lines;
 }
 
-const std::string kTypicalSecond = Text({"header", "@0", "2.0,10.90,25.1", "4.0,10.92,25.1", "@1,5.0",
-                                        "6.0,11.40,25.1", "8.0,11.38,25.1"});
+const std::string kTypicalSecond = Text({"header", "@0", "2.0,10.90,25.1", "4.0,10.92,25.1",
+                                         "@1,5.0", "6.0,11.40,25.1", "8.0,11.38,25.1"});
 
 TEST(MergeRunTest, TypicalJoinByteForByte) {
   TempDir dir;
@@ -68,8 +69,8 @@ TEST(MergeRunTest, TypicalJoinByteForByte) {
   Merged off = Merge(dir, first, kTypicalSecond, false);
   ASSERT_TRUE(off.outcome.ok()) << off.outcome.error->Message();
   EXPECT_EQ(off.bytes, first + Text({"@11,5.0", "600.00,11.40,25.1", "602.00,11.38,25.1"}));
-  EXPECT_EQ(Describe(off.outcome.summary),
-            "Wrote 318 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 11).");
+  EXPECT_EQ(Describe(off.outcome.summary), "Wrote 318 lines to \"" + (dir / "out.itc") +
+                                               "\": 1 injection appended (numbered 11).");
 
   Merged on = Merge(dir, first, kTypicalSecond, true);
   ASSERT_TRUE(on.outcome.ok()) << on.outcome.error->Message();
@@ -82,7 +83,8 @@ TEST(MergeRunTest, TypicalJoinByteForByte) {
 TEST(MergeRunTest, FirstFileIsCopiedWithoutItsEmptyLines) {
   TempDir dir;
   // Every non-empty line stays as read: blanks, a marker line without a comma, 8-bit text.
-  const std::string first = "$ITC \r\n\r\n# 0.2 , \xe9\r\n@0\r\n1.0,5.0\r\n\r\n\r\n@\r\n2.0,6.0 \r\n3.0,7.0\r\n";
+  const std::string first =
+      "$ITC \r\n\r\n# 0.2 , \xe9\r\n@0\r\n1.0,5.0\r\n\r\n\r\n@\r\n2.0,6.0 \r\n3.0,7.0\r\n";
   Merged m = Merge(dir, first, Text({"@0", "1,1", "@1,x", "9,8"}), false);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
   EXPECT_EQ(m.bytes, Text({"$ITC ", "# 0.2 , \xe9", "@0", "1.0,5.0", "@", "2.0,6.0 ", "3.0,7.0",
@@ -119,17 +121,20 @@ TEST_P(LargeFirstFileTest, CopiedAsLineByLine) {
   for (int i = 0; first.size() < 900 * 1024; ++i) {
     if (i % 500 == 499) first += "@" + std::to_string(i / 500 + 1) + ",4.0,8.0\r\n";
     time += 2;
-    first += std::to_string(time) + ".00,10." + std::to_string(i % 89) + ",25.0" + GetParam().lineEnd(i);
+    first +=
+        std::to_string(time) + ".00,10." + std::to_string(i % 89) + ",25.0" + GetParam().lineEnd(i);
     first += GetParam().extra(i);
   }
-  first += std::to_string(time + 2) + ".00,9.5,25.0\r\n" + std::to_string(time + 4) + ".00,9.5,25.0\r\n\r\n";
+  first += std::to_string(time + 2) + ".00,9.5,25.0\r\n" + std::to_string(time + 4) +
+           ".00,9.5,25.0\r\n\r\n";
   Merged m = Merge(dir, first, Text({"@0", "1,1", "@1,x", "9,8"}), false);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
   const std::string copied = CopiedLines(first);
   ASSERT_GE(m.bytes.size(), copied.size());
   EXPECT_TRUE(m.bytes.compare(0, copied.size(), copied) == 0) << GetParam().name;
-  EXPECT_EQ(m.bytes.substr(copied.size()), Text({"@" + std::to_string(m.outcome.summary.joins[0].firstNumber) + ",x",
-                                                 std::to_string(time + 6) + ".00,8"}))
+  EXPECT_EQ(m.bytes.substr(copied.size()),
+            Text({"@" + std::to_string(m.outcome.summary.joins[0].firstNumber) + ",x",
+                  std::to_string(time + 6) + ".00,8"}))
       << "the step and last time come from the file's last two data lines";
   EXPECT_FALSE(m.outcome.summary.firstFile.cutShort);
 }
@@ -137,17 +142,24 @@ TEST_P(LargeFirstFileTest, CopiedAsLineByLine) {
 INSTANTIATE_TEST_SUITE_P(
     Table, LargeFirstFileTest,
     testing::Values(
-        LargeFirstCase{"CrLf", [](int) { return std::string("\r\n"); }, [](int) { return std::string(); }},
+        LargeFirstCase{"CrLf", [](int) { return std::string("\r\n"); },
+                       [](int) { return std::string(); }},
         LargeFirstCase{"EmptyLinesBetween", [](int) { return std::string("\r\n"); },
                        [](int i) { return std::string(i % 37 == 0 ? "\r\n\n\r" : ""); }},
         LargeFirstCase{"LfAndCrNowAndThen",
-                       [](int i) { return std::string(i % 41 == 0 ? "\n" : i % 43 == 0 ? "\r" : "\r\n"); },
+                       [](int i) {
+                         return std::string(i % 41 == 0 ? "\n" : i % 43 == 0 ? "\r" : "\r\n");
+                       },
                        [](int) { return std::string(); }},
         LargeFirstCase{"LoneCrInsideALine", [](int) { return std::string("\r\n"); },
                        [](int i) { return std::string(i % 53 == 0 ? "x,1\ry,2\r\n" : ""); }},
-        LargeFirstCase{"LfOnly", [](int) { return std::string("\n"); }, [](int) { return std::string(); }},
+        LargeFirstCase{"LfOnly", [](int) { return std::string("\n"); },
+                       [](int) { return std::string(); }},
         LargeFirstCase{"LongLines", [](int) { return std::string("\r\n"); },
-                       [](int i) { return i % 400 == 0 ? "#" + std::string(5000, 'w') + "\r\n" : std::string(); }}),
+                       [](int i) {
+                         return i % 400 == 0 ? "#" + std::string(5000, 'w') + "\r\n"
+                                             : std::string();
+                       }}),
     [](const testing::TestParamInfo<LargeFirstCase>& p) { return p.param.name; });
 
 // What counts as an injection to append is a marker line with a comma, whatever its number.
@@ -188,33 +200,46 @@ INSTANTIATE_TEST_SUITE_P(
         StatisticsCase{"WholeSeconds", {"100.0,1", "102.0,2"}, {"@1,x", "104.00,1", "106.00,2"}},
         // The step and the last time stamp are taken in hundredths of a second, exactly.
         StatisticsCase{"HalfSeconds", {"1.0,1", "3.5,2"}, {"@1,x", "6.00,1", "8.50,2"}},
-        StatisticsCase{"StepOfTwoAndAHalfSeconds", {"597.50,1", "600.00,2"}, {"@1,x", "602.50,1", "605.00,2"}},
+        StatisticsCase{
+            "StepOfTwoAndAHalfSeconds", {"597.50,1", "600.00,2"}, {"@1,x", "602.50,1", "605.00,2"}},
         StatisticsCase{"StepOfOneHundredth", {"3.56,1", "3.57,2"}, {"@1,x", "3.58,1", "3.59,2"}},
-        StatisticsCase{"LastTimeStampWithHundredths", {"2.57,1", "3.57,2"}, {"@1,x", "4.57,1", "5.57,2"}},
+        StatisticsCase{
+            "LastTimeStampWithHundredths", {"2.57,1", "3.57,2"}, {"@1,x", "4.57,1", "5.57,2"}},
         // 0.006 s rounds to the smallest step, 0.01 s.
-        StatisticsCase{"StepRoundsUpToOneHundredth", {"5.000,1", "5.006,2"}, {"@1,x", "5.02,1", "5.03,2"}},
+        StatisticsCase{
+            "StepRoundsUpToOneHundredth", {"5.000,1", "5.006,2"}, {"@1,x", "5.02,1", "5.03,2"}},
         // Hundredths beyond the first two decimals are rounded: 2.004 s and 10.006 s.
-        StatisticsCase{"ThirdDecimalsRounded", {"8.002,1", "10.006,2"}, {"@1,x", "12.01,1", "14.01,2"}},
-        StatisticsCase{"TrailingEmptyLine", {"10.0,1", "15.0,2", ""}, {"@1,x", "20.00,1", "25.00,2"}},
-        StatisticsCase{"TrailingEmptyLines", {"10.0,1", "15.0,2", "", "", ""}, {"@1,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{
+            "ThirdDecimalsRounded", {"8.002,1", "10.006,2"}, {"@1,x", "12.01,1", "14.01,2"}},
+        StatisticsCase{
+            "TrailingEmptyLine", {"10.0,1", "15.0,2", ""}, {"@1,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{
+            "TrailingEmptyLines", {"10.0,1", "15.0,2", "", "", ""}, {"@1,x", "20.00,1", "25.00,2"}},
         // A closing marker line still counts as an injection.
-        StatisticsCase{"ClosingMarkerWithComma", {"10.0,1", "15.0,2", "@1,0.4"}, {"@2,x", "20.00,1", "25.00,2"}},
-        StatisticsCase{"ClosingMarkerWithoutComma", {"10.0,1", "15.0,2", "@"}, {"@2,x", "20.00,1", "25.00,2"}},
-        StatisticsCase{"TrailingLineWithoutComma", {"10.0,1", "15.0,2", "END"}, {"@1,x", "20.00,1", "25.00,2"}},
-        StatisticsCase{"DataLinesAcrossAMarker", {"10.0,1", "@1,x", "15.0,2"}, {"@2,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{"ClosingMarkerWithComma",
+                       {"10.0,1", "15.0,2", "@1,0.4"},
+                       {"@2,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{
+            "ClosingMarkerWithoutComma", {"10.0,1", "15.0,2", "@"}, {"@2,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{"TrailingLineWithoutComma",
+                       {"10.0,1", "15.0,2", "END"},
+                       {"@1,x", "20.00,1", "25.00,2"}},
+        StatisticsCase{
+            "DataLinesAcrossAMarker", {"10.0,1", "@1,x", "15.0,2"}, {"@2,x", "20.00,1", "25.00,2"}},
         // 32767.4 s rounds to 32767 whole seconds, the largest in the 16-bit range; the axis
         // goes on in the step as read.
         StatisticsCase{"LargestStep", {"0,1", "32767.4,2"}, {"@1,x", "65534.80,1", "98302.20,2"}},
         // The last data line's first comma at 32766: the position after it still fits in 16 bits.
-        StatisticsCase{"LastCommaAt32766", {"1,1", "2" + std::string(32764, ' ') + ",5"},
+        StatisticsCase{"LastCommaAt32766",
+                       {"1,1", "2" + std::string(32764, ' ') + ",5"},
                        {"@1,x", "3.00,1", "4.00,2"}}),
     [](const testing::TestParamInfo<StatisticsCase>& p) { return p.param.name; });
 
 TEST(MergeRunTest, LastDPIsFieldOneOfTheLastDataLine) {
   TempDir dir;
   // With the last DP 2.5 and the baseline 3.0, the offset is 0.5.
-  Merged m = Merge(dir, Text({"@0", "1,1.0", "2, 2.5 ,9", "@1,closing"}), Text({"@0", "1,3.0", "@1,x", "1,4.0"}),
-                   true);
+  Merged m = Merge(dir, Text({"@0", "1,1.0", "2, 2.5 ,9", "@1,closing"}),
+                   Text({"@0", "1,3.0", "@1,x", "1,4.0"}), true);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
   EXPECT_EQ(m.bytes, Text({"@0", "1,1.0", "2, 2.5 ,9", "@1,closing", "@2,x", "3.00,3.5"}));
 }
@@ -226,13 +251,15 @@ struct CutShortMergeCase {
   std::string first;
   std::string second;
   bool compensate;
-  std::string appended;  // what follows the first file's lines that are kept
+  std::string appended;            // what follows the first file's lines that are kept
   std::vector<std::string> notes;  // the remarks on what was left out
 };
 std::ostream& operator<<(std::ostream& os, const CutShortMergeCase& c) { return os << c.name; }
 
-const std::vector<std::string> kWholeFirst = {"$ITC", "@0", "4410.00,9.703256,25.03", "4411.00,9.703258,25.03"};
-const std::string kWholeSecond = Text({"@0", "1.00,10.0,25", "@1,x", "2.00,10.1,25", "3.00,10.2,25"});
+const std::vector<std::string> kWholeFirst = {"$ITC", "@0", "4410.00,9.703256,25.03",
+                                              "4411.00,9.703258,25.03"};
+const std::string kWholeSecond =
+    Text({"@0", "1.00,10.0,25", "@1,x", "2.00,10.1,25", "3.00,10.2,25"});
 
 std::string WithLines(std::vector<std::string> lines, std::initializer_list<std::string> more) {
   lines.insert(lines.end(), more);
@@ -247,7 +274,8 @@ TEST_P(CutShortMergeTest, LeavesTheLineOutAndSaysSo) {
   for (std::string_view end : {"\r\n", "\n"}) {
     SCOPED_TRACE(end == "\n" ? "LF" : "CR LF");
     TempDir dir;
-    Merged m = Merge(dir, test::WithLineEnd(c.first, end), test::WithLineEnd(c.second, end), c.compensate);
+    Merged m =
+        Merge(dir, test::WithLineEnd(c.first, end), test::WithLineEnd(c.second, end), c.compensate);
     ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
     EXPECT_EQ(m.bytes, Text(kWholeFirst) + c.appended);
     // The summary line says what was written; what was left out is a remark of its own.
@@ -260,7 +288,8 @@ TEST(CutShortMergeTest, AWordAfterTheFirstFilesLastDataLineStays) {
   TempDir dir;
   Merged m = Merge(dir, WithLines(kWholeFirst, {"END"}), kWholeSecond, true);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
-  EXPECT_EQ(m.bytes, WithLines(kWholeFirst, {"END"}) + Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}));
+  EXPECT_EQ(m.bytes, WithLines(kWholeFirst, {"END"}) +
+                         Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}));
   EXPECT_TRUE(MergeRemarks(Inspection{}, m.outcome.summary).empty());
 }
 
@@ -269,41 +298,73 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // The time axis and the DP offset come from the lines before it: 4412.00 and
         // 10.0 - 9.703258 (in floats), not 9.70.
-        CutShortMergeCase{"FirstFile", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond, false,
-                          Text({"@1,x", "4412.00,10.1,25", "4413.00,10.2,25"}),
-                          {"note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
-                           "was left out"}},
-        CutShortMergeCase{"FirstFileCompensated", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond, true,
-                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          {"note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
-                           "was left out"}},
-        CutShortMergeCase{"FirstFileEndsInItsComma", WithLines(kWholeFirst, {"4412.00,", ""}), kWholeSecond, true,
-                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          {"note: first file, line 5: the last data line (\"4412.00,\") is cut short and was "
-                           "left out"}},
-        CutShortMergeCase{"SecondFile", Text(kWholeFirst), kWholeSecond + Text({"4.00,10"}), false,
-                          Text({"@1,x", "4412.00,10.1,25", "4413.00,10.2,25"}),
-                          {"note: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
-                           "left out"}},
-        CutShortMergeCase{"SecondFileCompensated", Text(kWholeFirst), kWholeSecond + Text({"4.00,10"}), true,
-                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          {"note: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
-                           "left out"}},
+        CutShortMergeCase{
+            "FirstFile",
+            WithLines(kWholeFirst, {"4412.00,9.70"}),
+            kWholeSecond,
+            false,
+            Text({"@1,x", "4412.00,10.1,25", "4413.00,10.2,25"}),
+            {"note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
+             "was left out"}},
+        CutShortMergeCase{
+            "FirstFileCompensated",
+            WithLines(kWholeFirst, {"4412.00,9.70"}),
+            kWholeSecond,
+            true,
+            Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+            {"note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
+             "was left out"}},
+        CutShortMergeCase{
+            "FirstFileEndsInItsComma",
+            WithLines(kWholeFirst, {"4412.00,", ""}),
+            kWholeSecond,
+            true,
+            Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+            {"note: first file, line 5: the last data line (\"4412.00,\") is cut short and was "
+             "left out"}},
+        CutShortMergeCase{
+            "SecondFile",
+            Text(kWholeFirst),
+            kWholeSecond + Text({"4.00,10"}),
+            false,
+            Text({"@1,x", "4412.00,10.1,25", "4413.00,10.2,25"}),
+            {"note: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
+             "left out"}},
+        CutShortMergeCase{
+            "SecondFileCompensated",
+            Text(kWholeFirst),
+            kWholeSecond + Text({"4.00,10"}),
+            true,
+            Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+            {"note: second file, line 6: the last data line (\"4.00,10\") is cut short and was "
+             "left out"}},
         // Cut before the first comma: only the start of the time field is left.
-        CutShortMergeCase{"FirstFileCutBeforeItsComma", WithLines(kWholeFirst, {"4412.0"}), kWholeSecond, true,
-                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          {"note: first file, line 5: the last data line (\"4412.0\") is cut short and was "
-                           "left out"}},
-        CutShortMergeCase{"SecondFileCutBeforeItsCommaCompensated", Text(kWholeFirst), kWholeSecond + Text({"4.0"}),
-                          true, Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          {"note: second file, line 6: the last data line (\"4.0\") is cut short and was "
-                           "left out"}},
-        CutShortMergeCase{"BothFiles", WithLines(kWholeFirst, {"4412.00,9.70"}), kWholeSecond + Text({"4.00,"}), true,
-                          Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
-                          {"note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
-                           "was left out",
-                           "note: second file, line 6: the last data line (\"4.00,\") is cut short and was "
-                           "left out"}}),
+        CutShortMergeCase{
+            "FirstFileCutBeforeItsComma",
+            WithLines(kWholeFirst, {"4412.0"}),
+            kWholeSecond,
+            true,
+            Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+            {"note: first file, line 5: the last data line (\"4412.0\") is cut short and was "
+             "left out"}},
+        CutShortMergeCase{
+            "SecondFileCutBeforeItsCommaCompensated",
+            Text(kWholeFirst),
+            kWholeSecond + Text({"4.0"}),
+            true,
+            Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+            {"note: second file, line 6: the last data line (\"4.0\") is cut short and was "
+             "left out"}},
+        CutShortMergeCase{
+            "BothFiles",
+            WithLines(kWholeFirst, {"4412.00,9.70"}),
+            kWholeSecond + Text({"4.00,"}),
+            true,
+            Text({"@1,x", "4412.00,9.803258,25", "4413.00,9.903258,25"}),
+            {"note: first file, line 5: the last data line (\"4412.00,9.70\") is cut short and "
+             "was left out",
+             "note: second file, line 6: the last data line (\"4.00,\") is cut short and was "
+             "left out"}}),
     [](const testing::TestParamInfo<CutShortMergeCase>& p) { return p.param.name; });
 
 // Start times of marker lines: the first file's stay as read; each appended one moves
@@ -311,7 +372,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MergeRunTest, StartTimesOfAppendedInjectionsOnly) {
   TempDir dir;
   const std::string first = Text({"@0", "1.00,1", "@1,0.2,0.4, 1.5 ", "2.00,2"});
-  Merged m = Merge(dir, first, Text({"@0", "1.00,5", "@1,3,6, 1.25 ", "2.00,6", "@2,3,6, 3.75 ", "4.00,7"}), false);
+  Merged m =
+      Merge(dir, first,
+            Text({"@0", "1.00,5", "@1,3,6, 1.25 ", "2.00,6", "@2,3,6, 3.75 ", "4.00,7"}), false);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
   EXPECT_EQ(m.bytes, first + Text({"@2,3,6, 2.25 ", "3.00,6", "@3,3,6, 3.75 ", "4.00,7"}));
 }
@@ -323,8 +386,8 @@ TEST(MergeRunTest, ShortDataLineBeforeTheLastIsCopied) {
   Merged m = Merge(dir, first, kWholeSecond, false);
   ASSERT_TRUE(m.outcome.ok()) << m.outcome.error->Message();
   EXPECT_EQ(m.bytes, first + Text({"@1,x", "4.00,10.1,25", "5.00,10.2,25"}));
-  EXPECT_EQ(Describe(m.outcome.summary), "Wrote 7 lines to \"" + (dir / "out.itc") +
-                                             "\": 1 injection appended (numbered 1).");
+  EXPECT_EQ(Describe(m.outcome.summary),
+            "Wrote 7 lines to \"" + (dir / "out.itc") + "\": 1 injection appended (numbered 1).");
 }
 
 TEST(MergeRunTest, HeaderNumbersOfTheSecondFileAreNoBaseline) {
@@ -339,8 +402,10 @@ TEST(MergeRunTest, HeaderNumbersOfTheSecondFileAreNoBaseline) {
   Merged on = Merge(dir, first, second, true);
   ASSERT_FALSE(on.outcome.ok());
   EXPECT_EQ(on.outcome.error->Message(),
-            "No baseline (1002): second file, line 4: no baseline line (a line with a comma after the first "
-            "marker line) comes before the first data line, so there is no reference DP to compensate from");
+            "No baseline (1002): second file, line 4: no baseline line (a line with a comma after "
+            "the first "
+            "marker line) comes before the first data line, so there is no reference DP to "
+            "compensate from");
   EXPECT_EQ(on.bytes, "kept\r\n");
 }
 
@@ -351,11 +416,12 @@ TEST(MergeRunTest, TimeStepOverflowNamesTheTimeStampsAsWritten) {
                                                                    {"-1e308", "1e308"}};
   for (const auto& [previous, last] : stamps) {
     TempDir dir;
-    Merged m = Merge(dir, Text({"@0", previous + ",1", last + ",2"}), Text({"@0", "1,1", "@1,x", "2,2"}), false);
+    Merged m = Merge(dir, Text({"@0", previous + ",1", last + ",2"}),
+                     Text({"@0", "1,1", "@1,x", "2,2"}), false);
     ASSERT_FALSE(m.outcome.ok());
-    EXPECT_EQ(m.outcome.error->Message(), "Overflow (6): first file, line 3: the time step from \"" +
-                                              previous + "\" to \"" + last +
-                                              "\" does not fit in 16 bits");
+    EXPECT_EQ(m.outcome.error->Message(),
+              "Overflow (6): first file, line 3: the time step from \"" + previous + "\" to \"" +
+                  last + "\" does not fit in 16 bits");
   }
 }
 
@@ -484,11 +550,14 @@ TEST(MergeProgressTest, ReportsRisingCountsUpToTheTotal) {
   LargePair pair;
   MergeRequest request = pair.Request();
   std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
-  request.options.progress = [&](std::uint64_t read, std::uint64_t total) { calls.emplace_back(read, total); };
+  request.options.progress = [&](std::uint64_t read, std::uint64_t total) {
+    calls.emplace_back(read, total);
+  };
   const Inspection inspection = Inspect(request.inputs);
   MergeOutcome o = RunMerge(request, inspection);
   ASSERT_TRUE(o.ok()) << o.error->Message();
-  const std::uint64_t total = test::ReadFile(pair.first)->size() + test::ReadFile(pair.second)->size();
+  const std::uint64_t total =
+      test::ReadFile(pair.first)->size() + test::ReadFile(pair.second)->size();
   ASSERT_GT(total, 4u << 20);
   // One call at the start, about one per MiB (the stride for inputs under 100 MiB), one at the end.
   ASSERT_GE(calls.size(), 5u);
@@ -532,13 +601,15 @@ TEST(MergeInputChangedTest, ChangedAfterTheInspectionOrWhileRead) {
   enum class When { AfterInspection, WhileRead };
   for (When when : {When::AfterInspection, When::WhileRead}) {
     for (bool firstFile : {true, false}) {
-      SCOPED_TRACE(std::string(when == When::AfterInspection ? "after the inspection" : "while read") +
-                   (firstFile ? ", first file" : ", second file"));
+      SCOPED_TRACE(
+          std::string(when == When::AfterInspection ? "after the inspection" : "while read") +
+          (firstFile ? ", first file" : ", second file"));
       LargePair pair;
       MergeRequest request = pair.Request();
       const std::string& changed = firstFile ? pair.first : pair.second;
       auto change = [&] {
-        std::ofstream(changed, std::ios::binary | std::ios::app) << "100001.00,10.5,25.01,0.0001\r\n";
+        std::ofstream(changed, std::ios::binary | std::ios::app)
+            << "100001.00,10.5,25.01,0.0001\r\n";
       };
       const Inspection inspection = Inspect(request.inputs);
       ASSERT_FALSE(inspection.failure);
@@ -559,7 +630,8 @@ TEST(MergeInputChangedTest, ChangedAfterTheInspectionOrWhileRead) {
                                         " file changed while it was read (\"" + changed +
                                         "\"); nothing was written");
       EXPECT_EQ(FileState::Of(pair.out), before);
-      EXPECT_EQ(test::ListDir(pair.dir.path()), (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
+      EXPECT_EQ(test::ListDir(pair.dir.path()),
+                (std::vector<std::string>{"first.itc", "out.itc", "second.itc"}));
     }
   }
 }
@@ -574,7 +646,8 @@ TEST(MergeInputChangedTest, InspectionOfOtherFilesIsRefused) {
   request.output = dir / "out.itc";
   MergeOutcome o = RunMerge(request, Inspect({dir / "first.itc", dir / "second.itc"}));
   ASSERT_FALSE(o.ok());
-  EXPECT_EQ(o.error->Message(), "Bad file name (52): second file: the files to merge are not the files inspected");
+  EXPECT_EQ(o.error->Message(),
+            "Bad file name (52): second file: the files to merge are not the files inspected");
   EXPECT_FALSE(test::ReadFile(dir / "out.itc"));
 }
 
@@ -582,22 +655,23 @@ TEST(MergeInputChangedTest, InspectionOfOtherFilesIsRefused) {
 TEST(MergeGuardTest, DifferencesStopTheMergeUnlessForced) {
   TempDir dir;
   test::WriteFile(dir / "first.itc", kFirst);
-  test::WriteFile(dir / "second.itc", Text({"@0", "1.0,5.0", "@1,x", "6.0,6.0", "11.0,6.5"}));  // a 5 s step
+  test::WriteFile(dir / "second.itc",
+                  Text({"@0", "1.0,5.0", "@1,x", "6.0,6.0", "11.0,6.5"}));  // a 5 s step
   MergeRequest request;
   request.inputs = {dir / "first.itc", dir / "second.itc"};
   request.output = dir / "out.itc";
   const Inspection inspection = Inspect(request.inputs);
   MergeOutcome refused = RunMerge(request, inspection);
   ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error->Message(),
-            "Files differ (1004): these files may not belong to one titration; nothing was written\n"
-            "  time step: 1 in the first file, 5 in the second file");
+  EXPECT_EQ(
+      refused.error->Message(),
+      "Files differ (1004): these files may not belong to one titration; nothing was written\n"
+      "  time step: 1 in the first file, 5 in the second file");
   EXPECT_FALSE(test::ReadFile(dir / "out.itc"));
   request.options.force = true;
   MergeOutcome forced = RunMerge(request, inspection);
   ASSERT_TRUE(forced.ok()) << forced.error->Message();
 }
-
 
 // The merge into no file hands its observer the lines the file would hold, in
 // order, each with the file and line it came from (the data lines the output
@@ -619,7 +693,8 @@ class RecordingObserver final : public WrittenLineObserver {
 
 TEST(MergeIntoObserverTest, SeesTheLinesTheFileHoldsAndWritesNothing) {
   test::TempDir dir;
-  test::WriteFile(dir / "first.itc", test::Text({"$ITC", "", "@0", "1.0,1.0", "@1,x", "2.0,2.0", "3.0,3.0"}));
+  test::WriteFile(dir / "first.itc",
+                  test::Text({"$ITC", "", "@0", "1.0,1.0", "@1,x", "2.0,2.0", "3.0,3.0"}));
   test::WriteFile(dir / "second.itc", test::Text({"@0", "1.0,5.0", "@1,y", "2.0,6.0"}));
   MergeRequest request{{dir / "first.itc", dir / "second.itc"}, dir / "out.itc", {}};
   request.options.compensate = true;
@@ -659,7 +734,8 @@ TEST(MergeIntoObserverTest, FailsAsTheMergeDoes) {
   RecordingObserver observed;
   const MergeOutcome outcome = RunMergeInto(request, Inspect(request.inputs), observed);
   ASSERT_FALSE(outcome.ok());
-  EXPECT_EQ(outcome.error->Message(), "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number");
+  EXPECT_EQ(outcome.error->Message(),
+            "Type mismatch (13): second file, line 5: the DP field \"abc\" is not a number");
   EXPECT_EQ(test::ListDir(dir.path()), (std::vector<std::string>{"first.itc", "second.itc"}));
 }
 

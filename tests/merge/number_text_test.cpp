@@ -20,10 +20,14 @@ struct IntCase {
   std::int32_t n;
   std::string text;
 };
-std::ostream& operator<<(std::ostream& os, const IntCase& c) { return os << c.n << " -> \"" << c.text << '"'; }
+std::ostream& operator<<(std::ostream& os, const IntCase& c) {
+  return os << c.n << " -> \"" << c.text << '"';
+}
 
 class IntegerTextTest : public testing::TestWithParam<IntCase> {};
-TEST_P(IntegerTextTest, WritesPlainDigits) { EXPECT_EQ(IntegerText(GetParam().n), GetParam().text); }
+TEST_P(IntegerTextTest, WritesPlainDigits) {
+  EXPECT_EQ(IntegerText(GetParam().n), GetParam().text);
+}
 INSTANTIATE_TEST_SUITE_P(Table, IntegerTextTest,
                          testing::Values(IntCase{0, "0"}, IntCase{7, "7"}, IntCase{100, "100"},
                                          IntCase{-12, "-12"}, IntCase{2147483647, "2147483647"},
@@ -43,15 +47,17 @@ TEST_P(TimeStampTextTest, WritesHashHashPointZeroZero) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Table, TimeStampTextTest,
-    testing::Values(TimeStampCase{0, ".00"}, TimeStampCase{200, "2.00"}, TimeStampCase{1000, "10.00"},
-                    TimeStampCase{123400, "1234.00"}, TimeStampCase{-100, "-1.00"}, TimeStampCase{-500, "-5.00"},
-                    TimeStampCase{250, "2.50"}, TimeStampCase{60250, "602.50"}, TimeStampCase{357, "3.57"},
-                    TimeStampCase{1, ".01"}, TimeStampCase{50, ".50"}, TimeStampCase{-50, "-.50"},
-                    TimeStampCase{-1, "-.01"}, TimeStampCase{-205, "-2.05"},
-                    // 2147483647 * 100 and -2147483648 * 100: the limits of the merged time axis.
-                    TimeStampCase{214748364700, "2147483647.00"}, TimeStampCase{-214748364800, "-2147483648.00"},
-                    // The lowest 64-bit value has no positive counterpart.
-                    TimeStampCase{std::numeric_limits<std::int64_t>::min(), "-92233720368547758.08"}));
+    testing::Values(
+        TimeStampCase{0, ".00"}, TimeStampCase{200, "2.00"}, TimeStampCase{1000, "10.00"},
+        TimeStampCase{123400, "1234.00"}, TimeStampCase{-100, "-1.00"},
+        TimeStampCase{-500, "-5.00"}, TimeStampCase{250, "2.50"}, TimeStampCase{60250, "602.50"},
+        TimeStampCase{357, "3.57"}, TimeStampCase{1, ".01"}, TimeStampCase{50, ".50"},
+        TimeStampCase{-50, "-.50"}, TimeStampCase{-1, "-.01"}, TimeStampCase{-205, "-2.05"},
+        // 2147483647 * 100 and -2147483648 * 100: the limits of the merged time axis.
+        TimeStampCase{214748364700, "2147483647.00"},
+        TimeStampCase{-214748364800, "-2147483648.00"},
+        // The lowest 64-bit value has no positive counterpart.
+        TimeStampCase{std::numeric_limits<std::int64_t>::min(), "-92233720368547758.08"}));
 
 struct StartTimeCase {
   double seconds;
@@ -76,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                     StartTimeCase{-12.25, "-12.25"}, StartTimeCase{0.0001, "0.0001"},
                     StartTimeCase{1e20, "100000000000000000000"},
                     // 16 and 17 digits round to 15: 0.1 + 0.2 is 0.30000000000000004.
-                    StartTimeCase{0.1 + 0.2, "0.3"}, StartTimeCase{123456789.123456789, "123456789.123457"},
+                    StartTimeCase{0.1 + 0.2, "0.3"},
+                    StartTimeCase{123456789.123456789, "123456789.123457"},
                     StartTimeCase{999999999999999.9, "1000000000000000"}));
 
 struct SignalCase {
@@ -109,14 +116,13 @@ INSTANTIATE_TEST_SUITE_P(
         // The double nearest 0.1234565 lies just below the half, but at 15 significant
         // digits it reads 0.123456500000000, whose seventh decimal 5 rounds up.
         SignalCase{0.1234565, "0.123457"},
-        SignalCase{0.0000005, "0.000001"},   // likewise just below 5e-7 in binary
-        SignalCase{-0.0000005, "-0.000001"}, // half away from zero on the negative side
+        SignalCase{0.0000005, "0.000001"},    // likewise just below 5e-7 in binary
+        SignalCase{-0.0000005, "-0.000001"},  // half away from zero on the negative side
         SignalCase{0.00000025, "0.0"},
         SignalCase{999999.9999995, "1000000.0"},  // the carry runs into a new digit
         // Only 15 digits are significant; the rest are written as zeros, never as an exponent.
         SignalCase{123456789012345678.0, "123456789012346000.0"},
-        SignalCase{1e20, "100000000000000000000.0"},
-        SignalCase{1e-20, "0.0"},
+        SignalCase{1e20, "100000000000000000000.0"}, SignalCase{1e-20, "0.0"},
         SignalCase{-9.9999996, "-10.0"},
         SignalCase{999999999999999.9, "1000000000000000.0"},  // 16 digits: rounded at the 15th
         // The extremes of the double range: 309 integer digits, and a denormal that is 0.
@@ -164,7 +170,8 @@ TEST(FifteenDigitsTest, SameAsRoundingTheExactValue) {
   std::uniform_real_distribution<double> dp(-50.0, 50.0);
   std::uniform_int_distribution<std::uint64_t> bits;
   for (int i = 0; i < 200000; ++i) {
-    double typical = dp(gen) - static_cast<double>(static_cast<float>(dp(gen)));  // a DP less an offset
+    double typical =
+        dp(gen) - static_cast<double>(static_cast<float>(dp(gen)));  // a DP less an offset
     std::uint64_t b = bits(gen);
     double any;
     std::memcpy(&any, &b, sizeof any);
@@ -189,8 +196,10 @@ TEST(SignalTextTest, ShortcutGivesTheExactText) {
   };
   for (int i = 0; i < 200000; ++i) {
     const double typical = dp(gen) - static_cast<double>(static_cast<float>(dp(gen)));
-    const double half = (static_cast<double>(units(gen)) + 0.5) / 1e6;  // on a half, as near as a double gets
-    for (double x : {typical, half, std::nextafter(half, 0.0), std::nextafter(half, 1e300), half * 1e-7, 1e4 - half / 1e7}) {
+    const double half =
+        (static_cast<double>(units(gen)) + 0.5) / 1e6;  // on a half, as near as a double gets
+    for (double x : {typical, half, std::nextafter(half, 0.0), std::nextafter(half, 1e300),
+                     half * 1e-7, 1e4 - half / 1e7}) {
       ASSERT_EQ(SignalText(x), exact(x)) << "x = " << x;
     }
   }

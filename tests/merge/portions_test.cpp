@@ -96,8 +96,10 @@ TEST(HeaderUpdate, CountAndInjectionLinesOfEveryPortion) {
   std::vector<std::string> out = SplitLines(ReadAll(dir.Path("out.itc")));
   std::vector<std::string> in = SplitLines(first.Text());
   EXPECT_EQ(out[1], "$  5   ");
-  for (int k = 1; k <= 2; ++k) EXPECT_EQ(out[9 + static_cast<std::size_t>(k)], first.injectionLine(k));
-  for (int k = 1; k <= 3; ++k) EXPECT_EQ(out[11 + static_cast<std::size_t>(k)], second.injectionLine(k));
+  for (int k = 1; k <= 2; ++k)
+    EXPECT_EQ(out[9 + static_cast<std::size_t>(k)], first.injectionLine(k));
+  for (int k = 1; k <= 3; ++k)
+    EXPECT_EQ(out[11 + static_cast<std::size_t>(k)], second.injectionLine(k));
   // Every other line of the first file follows unchanged.
   for (std::size_t i = 12; i < in.size(); ++i) EXPECT_EQ(out[i + 3], in[i]) << "line " << i + 1;
 }
@@ -160,22 +162,26 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedHeader{"FirstLineNotItc", Replace(Portion{}.Text(), "$ITC", "ITC"), Second(2).Text(),
                       "Bad header (1003): first file: the header cannot list every injection: its "
                       "first line is not \"$ITC\""},
-        RefusedHeader{"CountNotWhole", Portion{}.Text(), Replace(Second(2).Text(), "$ 2 ", "$ 2.5 "),
+        RefusedHeader{"CountNotWhole", Portion{}.Text(),
+                      Replace(Second(2).Text(), "$ 2 ", "$ 2.5 "),
                       "Bad header (1003): second file: the header cannot list every injection: "
                       "its second line is not \"$\" and a whole number"},
         RefusedHeader{"InjectionLineMissing", Replace(Portion{}.Text(), "$ 11 , 20", "# 11 , 20"),
                       Second(2).Text(),
                       "Bad header (1003): first file: the header cannot list every injection: "
                       "line 12 should be the \"$\" line of injection 2"},
-        RefusedHeader{"FirstPerformedMoreThanAnnounced", Replace(Portion{}.Text(), "$ 2 ", "$ 1 "),
-                      Second(2).Text(),
-                      "Bad header (1003): first file, line 2: the header announces 1 injections but 2 were "
-                      "performed"},
+        RefusedHeader{
+            "FirstPerformedMoreThanAnnounced", Replace(Portion{}.Text(), "$ 2 ", "$ 1 "),
+            Second(2).Text(),
+            "Bad header (1003): first file, line 2: the header announces 1 injections but 2 were "
+            "performed"},
         // "@2" is missing: the last marker line says 3 injections, 2 are appended.
         RefusedHeader{"SecondNotNumberedInOrder", Portion{}.Text(),
                       Replace(Second(3).Text(), "@2,10.0000,20.0\r\n", ""),
-                      "Bad header (1003): second file: the header cannot list every injection: the injections are "
-                      "not numbered one after another (the header lists 3 from this file, up to number 5; 2 were "
+                      "Bad header (1003): second file: the header cannot list every injection: the "
+                      "injections are "
+                      "not numbered one after another (the header lists 3 from this file, up to "
+                      "number 5; 2 were "
                       "appended, up to number 5)"},
         RefusedHeader{"NoRoomBeforeMarker", Replace(Portion{}.Text(), "$ 2 ", "$ 60 "),
                       Second(2).Text(),
@@ -237,7 +243,8 @@ TEST_P(Compare, ListsEachDifferenceAndNote) {
   Portion second = Second(2);
   second.unit = first.unit;
   GetParam().change(second);
-  const Inspection inspection = Inspect({dir.Write("a.itc", first.Text()), dir.Write("b.itc", second.Text())});
+  const Inspection inspection =
+      Inspect({dir.Write("a.itc", first.Text()), dir.Write("b.itc", second.Text())});
   ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
   EXPECT_EQ(DifferenceTexts(inspection), GetParam().differences);
   EXPECT_EQ(inspection.notes, GetParam().notes);
@@ -254,26 +261,42 @@ INSTANTIATE_TEST_SUITE_P(
                          p.syringe = "# .1";
                          p.cell = "#1.42660 ";
                        },
-                       {}, {}},
-        DifferenceCase{"Temperature", [](Portion& p) { p.temperature = "$ 30 "; },
-                       {"target temperature: 25 in the first file, 30 in the second file"}, {}},
-        DifferenceCase{"Syringe", [](Portion& p) { p.syringe = "# 0.2 "; },
-                       {"syringe concentration (mM): 0.1 in the first file, 0.2 in the second file"}, {}},
-        DifferenceCase{"Cell", [](Portion& p) { p.cell = "# 0.2033 "; },
-                       {"cell volume (mL): 1.4266 in the first file, 0.2033 in the second file"}, {}},
-        DifferenceCase{"InstrumentUnit", [](Portion& p) { p.unit = "% VPITC07.01.002"; },
-                       {"instrument unit: VPITC06.03.471 in the first file, VPITC07.01.002 in the second file"},
+                       {},
+                       {}},
+        DifferenceCase{"Temperature",
+                       [](Portion& p) { p.temperature = "$ 30 "; },
+                       {"target temperature: 25 in the first file, 30 in the second file"},
+                       {}},
+        DifferenceCase{
+            "Syringe",
+            [](Portion& p) { p.syringe = "# 0.2 "; },
+            {"syringe concentration (mM): 0.1 in the first file, 0.2 in the second file"},
+            {}},
+        DifferenceCase{"Cell",
+                       [](Portion& p) { p.cell = "# 0.2033 "; },
+                       {"cell volume (mL): 1.4266 in the first file, 0.2033 in the second file"},
+                       {}},
+        DifferenceCase{"InstrumentUnit",
+                       [](Portion& p) { p.unit = "% VPITC07.01.002"; },
+                       {"instrument unit: VPITC06.03.471 in the first file, VPITC07.01.002 in the "
+                        "second file"},
                        {}},
         // A software update on the same unit is worth a word, not a refusal.
-        DifferenceCase{"ControlSoftware", [](Portion& p) { p.instrument = "% VPViewer2000 Ver: 1.31.0"; },
+        DifferenceCase{"ControlSoftware",
+                       [](Portion& p) { p.instrument = "% VPViewer2000 Ver: 1.31.0"; },
                        {},
-                       {"control software: VPViewer2000 Ver: 1.30.0 in the first file, VPViewer2000 Ver: 1.31.0 in "
+                       {"control software: VPViewer2000 Ver: 1.30.0 in the first file, "
+                        "VPViewer2000 Ver: 1.31.0 in "
                         "the second file"}},
-        DifferenceCase{"CellConcentration", [](Portion& p) { p.cellConcentration = "# 0.045 "; },
-                       {},
-                       {"cell concentration (mM): 0.05 in the first file, 0.045 in the second file"}},
-        DifferenceCase{"TimeStep", [](Portion& p) { p.step = 5; },
-                       {"time step: 2 in the first file, 5 in the second file"}, {}},
+        DifferenceCase{
+            "CellConcentration",
+            [](Portion& p) { p.cellConcentration = "# 0.045 "; },
+            {},
+            {"cell concentration (mM): 0.05 in the first file, 0.045 in the second file"}},
+        DifferenceCase{"TimeStep",
+                       [](Portion& p) { p.step = 5; },
+                       {"time step: 2 in the first file, 5 in the second file"},
+                       {}},
         DifferenceCase{"Several",
                        [](Portion& p) {
                          p.temperature = "$ 20 ";
@@ -300,7 +323,8 @@ TEST_P(RunOrder, LaterPortionStartedLater) {
   Portion first, second = Second(2);
   first.instrument = GetParam().first;
   second.instrument = GetParam().second;
-  const Inspection inspection = Inspect({dir.Write("a.itc", first.Text()), dir.Write("b.itc", second.Text())});
+  const Inspection inspection =
+      Inspect({dir.Write("a.itc", first.Text()), dir.Write("b.itc", second.Text())});
   ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
   EXPECT_EQ(DifferenceTexts(inspection), GetParam().differences);
   EXPECT_EQ(inspection.notCompared, GetParam().notCompared);
@@ -312,36 +336,61 @@ const char kNewest[] = "% MicroCalITC Ver: 1.29.32 Run time:";
 INSTANTIATE_TEST_SUITE_P(
     Cases, RunOrder,
     ::testing::Values(
-        RunOrderCase{"LaterRun", std::string(kNewest) + "10/29/2019 5:59:16 PM",
-                     std::string(kNewest) + "10/29/2019 9:02:40 PM", {}, {}},
-        // 12 PM is noon, 12 AM midnight: 12:30 AM comes before 1:00 AM.
-        RunOrderCase{"MidnightHour", std::string(kNewest) + "10/30/2019 12:30:00 AM",
-                     std::string(kNewest) + "10/30/2019 1:00:00 AM", {}, {}},
-        RunOrderCase{"NoonBeforeAfternoon", std::string(kNewest) + "10/30/2019 12:59:59 PM",
-                     std::string(kNewest) + "10/30/2019 1:00:00 PM", {}, {}},
-        // Month first: 10/29 is before 11/2, though 29 > 2.
-        RunOrderCase{"MonthBeforeDay", std::string(kNewest) + "10/29/2019 11:00:00 PM",
-                     std::string(kNewest) + "11/2/2019 8:00:00 AM", {}, {}},
-        RunOrderCase{"SameSecond", std::string(kNewest) + "10/29/2019 5:59:16 PM",
-                     std::string(kNewest) + "10/29/2019 5:59:16 PM", {}, {}},
-        RunOrderCase{"Swapped", std::string(kNewest) + "10/29/2019 9:02:40 PM",
+        RunOrderCase{"LaterRun",
                      std::string(kNewest) + "10/29/2019 5:59:16 PM",
-                     {"run start time: the second file's run started before the first's: are they swapped? (first "
+                     std::string(kNewest) + "10/29/2019 9:02:40 PM",
+                     {},
+                     {}},
+        // 12 PM is noon, 12 AM midnight: 12:30 AM comes before 1:00 AM.
+        RunOrderCase{"MidnightHour",
+                     std::string(kNewest) + "10/30/2019 12:30:00 AM",
+                     std::string(kNewest) + "10/30/2019 1:00:00 AM",
+                     {},
+                     {}},
+        RunOrderCase{"NoonBeforeAfternoon",
+                     std::string(kNewest) + "10/30/2019 12:59:59 PM",
+                     std::string(kNewest) + "10/30/2019 1:00:00 PM",
+                     {},
+                     {}},
+        // Month first: 10/29 is before 11/2, though 29 > 2.
+        RunOrderCase{"MonthBeforeDay",
+                     std::string(kNewest) + "10/29/2019 11:00:00 PM",
+                     std::string(kNewest) + "11/2/2019 8:00:00 AM",
+                     {},
+                     {}},
+        RunOrderCase{"SameSecond",
+                     std::string(kNewest) + "10/29/2019 5:59:16 PM",
+                     std::string(kNewest) + "10/29/2019 5:59:16 PM",
+                     {},
+                     {}},
+        RunOrderCase{"Swapped",
+                     std::string(kNewest) + "10/29/2019 9:02:40 PM",
+                     std::string(kNewest) + "10/29/2019 5:59:16 PM",
+                     {"run start time: the second file's run started before the first's: are they "
+                      "swapped? (first "
                       "file 10/29/2019 9:02:40 PM, second file 10/29/2019 5:59:16 PM)"},
                      {}},
-        RunOrderCase{"YearBefore", std::string(kNewest) + "1/2/2020 1:00:00 AM",
+        RunOrderCase{"YearBefore",
+                     std::string(kNewest) + "1/2/2020 1:00:00 AM",
                      std::string(kNewest) + "12/31/2019 11:59:59 PM",
-                     {"run start time: the second file's run started before the first's: are they swapped? (first "
+                     {"run start time: the second file's run started before the first's: are they "
+                      "swapped? (first "
                       "file 1/2/2020 1:00:00 AM, second file 12/31/2019 11:59:59 PM)"},
                      {}},
         // Older instruments write no run time: nothing to compare, nothing to say.
         RunOrderCase{"NeitherHasOne", "% ITC200 Ver: 1.26.1", "% ITC200 Ver: 1.26.1", {}, {}},
-        RunOrderCase{"SecondLacksIt", std::string(kNewest) + "10/29/2019 5:59:16 PM",
-                     "% MicroCalITC Ver: 1.29.32", {},
-                     {"run start time: the second file's header does not say when its run started"}},
-        RunOrderCase{"NotATime", std::string(kNewest) + "10/29/2019 5:59:16 PM",
-                     std::string(kNewest) + "29.10.2019 17:59", {},
-                     {"run start time: the second file's header does not say when its run started"}}),
+        RunOrderCase{
+            "SecondLacksIt",
+            std::string(kNewest) + "10/29/2019 5:59:16 PM",
+            "% MicroCalITC Ver: 1.29.32",
+            {},
+            {"run start time: the second file's header does not say when its run started"}},
+        RunOrderCase{
+            "NotATime",
+            std::string(kNewest) + "10/29/2019 5:59:16 PM",
+            std::string(kNewest) + "29.10.2019 17:59",
+            {},
+            {"run start time: the second file's header does not say when its run started"}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(RunOrderThree, EachPortionIsComparedWithTheOneBefore) {
@@ -349,14 +398,17 @@ TEST(RunOrderThree, EachPortionIsComparedWithTheOneBefore) {
   Portion first, second = Second(2), third = Second(2);
   first.instrument = std::string(kNewest) + "10/29/2019 5:00:00 PM";
   second.instrument = std::string(kNewest) + "10/29/2019 9:00:00 PM";
-  third.instrument = std::string(kNewest) + "10/29/2019 7:00:00 PM";  // after the first, before the second
+  third.instrument =
+      std::string(kNewest) + "10/29/2019 7:00:00 PM";  // after the first, before the second
   third.dp = 9.0;
-  const Inspection inspection = Inspect({dir.Write("a.itc", first.Text()), dir.Write("b.itc", second.Text()),
-                                         dir.Write("c.itc", third.Text())});
+  const Inspection inspection =
+      Inspect({dir.Write("a.itc", first.Text()), dir.Write("b.itc", second.Text()),
+               dir.Write("c.itc", third.Text())});
   ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
   EXPECT_EQ(DifferenceTexts(inspection),
-            std::vector<std::string>{"run start time: the third file's run started before the second's: are they "
-                                     "swapped? (second file 10/29/2019 9:00:00 PM, third file 10/29/2019 7:00:00 PM)"});
+            std::vector<std::string>{
+                "run start time: the third file's run started before the second's: are they "
+                "swapped? (second file 10/29/2019 9:00:00 PM, third file 10/29/2019 7:00:00 PM)"});
 }
 
 // The inspection reads a file's header, baseline and tail: the facts of a large
@@ -372,15 +424,18 @@ TEST(InspectLarge, FactsFromTheTailOfALargeFile) {
   // the tail read grows backwards until it has them.
   Portion longLines = Second(1);
   std::string longText = longLines.Text();
-  longText += "12.00,1.0," + std::string(70000, '7') + "\r\n" + "14.00,1.0," + std::string(70000, '7') + "\r\n";
-  const Inspection inspection = Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("big.itc", text),
-                                         dir.Write("long.itc", longText)});
+  longText += "12.00,1.0," + std::string(70000, '7') + "\r\n" + "14.00,1.0," +
+              std::string(70000, '7') + "\r\n";
+  const Inspection inspection =
+      Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("big.itc", text),
+               dir.Write("long.itc", longText)});
   ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
   const FileFacts& bigFacts = inspection.files[1];
   ASSERT_TRUE(bigFacts.timeStep && bigFacts.lastTime && bigFacts.lastDp && bigFacts.baselineDp);
   EXPECT_EQ(bigFacts.timeStep->text, "5");
   EXPECT_EQ(bigFacts.lastTime->text, std::to_string(5 * (3 + 3 * 4000)) + ".00");
-  EXPECT_EQ(bigFacts.lastDp->text, "131.22000");  // 11.2 + 0.01 for each of the 12002 lines after the first
+  EXPECT_EQ(bigFacts.lastDp->text,
+            "131.22000");  // 11.2 + 0.01 for each of the 12002 lines after the first
   EXPECT_EQ(bigFacts.baselineDp->text, "11.22000");
   EXPECT_EQ(bigFacts.injectionsPerformed, 3);
   EXPECT_EQ(bigFacts.lastDataLine, 0);  // the tail alone was read: its line numbers are not known
@@ -406,7 +461,8 @@ TEST(InspectLarge, LastInjectionFarBeforeTheEnd) {
     text += std::to_string(100 + i) + ".00,11.2,25.0" + (i % 1000 == 0 ? ",n@8,x" : "") + "\r\n";
     if (i == 40000) text += "@\r\n";
   }
-  const Inspection inspection = Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", text)});
+  const Inspection inspection =
+      Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", text)});
   ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
   EXPECT_EQ(inspection.files[1].injectionsPerformed, 7);
   ASSERT_TRUE(inspection.files[1].timeStep);
@@ -417,7 +473,8 @@ TEST(InspectLarge, LastInjectionFarBeforeTheEnd) {
 // belongs to the tail, one that starts a byte earlier to the stretch before it.
 TEST(InspectLarge, LineStartingWhereTheTailStarts) {
   for (std::size_t before : {0u, 1u, 2u}) {
-    SCOPED_TRACE("the last marker line starts " + std::to_string(before) + " bytes before the tail");
+    SCOPED_TRACE("the last marker line starts " + std::to_string(before) +
+                 " bytes before the tail");
     TempDir dir;
     Portion portion = Second(2);
     portion.linesPerInjection = 3000;  // well over 64 KiB
@@ -430,7 +487,8 @@ TEST(InspectLarge, LineStartingWhereTheTailStarts) {
     const std::size_t fill = tail - (marker.size() - before) - last.size() - 2;
     text += marker + "9000.00,1.0," + std::string(fill - 12, '7') + "\r\n" + last;
     ASSERT_EQ(text.size() - text.rfind(marker), tail + before);
-    const Inspection inspection = Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", text)});
+    const Inspection inspection =
+        Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", text)});
     ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
     EXPECT_EQ(inspection.files[1].injectionsPerformed, 3);
     ASSERT_TRUE(inspection.files[1].timeStep);
@@ -444,7 +502,8 @@ TEST(InspectSmall, FactsOfAShortFile) {
   first.unit = "% ITC200_04.10.329";
   first.instrument = "% MicroCalITC Ver: 1.29.32 Run time:10/29/2019 5:59:16 PM";
   const std::string text = test::WithLineEnd(first.Text(), "\n");
-  const Inspection inspection = Inspect({dir.Write("a.itc", text), dir.Write("b.itc", Second(2).Text())});
+  const Inspection inspection =
+      Inspect({dir.Write("a.itc", text), dir.Write("b.itc", Second(2).Text())});
   const FileFacts& f = inspection.files[0];
   EXPECT_EQ(f.header.instrumentUnit, "ITC200_04.10.329");
   EXPECT_EQ(f.header.controlSoftware, "MicroCalITC Ver: 1.29.32");
@@ -477,7 +536,8 @@ TEST(InspectSmall, LineEndKind) {
     } else {
       text = test::WithLineEnd(text, end);
     }
-    const Inspection inspection = Inspect({dir.Write("a.itc", text), dir.Write("b.itc", Second(2).Text())});
+    const Inspection inspection =
+        Inspect({dir.Write("a.itc", text), dir.Write("b.itc", Second(2).Text())});
     ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
     EXPECT_EQ(inspection.files[0].lineEnd, kind) << "line end " << (end == "\r" ? "CR" : end);
     EXPECT_EQ(inspection.files[0].injectionsPerformed, 2);
@@ -490,13 +550,18 @@ struct StepTextCase {
 
 // Time steps are shown as the time stamps write them, never with binary noise.
 TEST(InspectSteps, ShownAsTheTimeStampsWriteThem) {
-  const StepTextCase cases[] = {{"602.00", "604.00", "2"}, {"602.4", "602.8", "0.4"}, {"100.00", "102.50", "2.5"},
-                                {"1", "6", "5"},             {"0.1", "0.3", "0.2"}};
+  const StepTextCase cases[] = {{"602.00", "604.00", "2"},
+                                {"602.4", "602.8", "0.4"},
+                                {"100.00", "102.50", "2.5"},
+                                {"1", "6", "5"},
+                                {"0.1", "0.3", "0.2"}};
   for (const StepTextCase& c : cases) {
     TempDir dir;
-    const std::string later = test::Text({"$ITC", "@0", "0,1", "@1,x", c.previous + ",1", c.last + ",2"});
+    const std::string later =
+        test::Text({"$ITC", "@0", "0,1", "@1,x", c.previous + ",1", c.last + ",2"});
     const Inspection inspection =
-        Inspect({dir.Write("a.itc", test::Text({"@0", "1,1", "3,1", "@1,x", "5,5"})), dir.Write("b.itc", later)});
+        Inspect({dir.Write("a.itc", test::Text({"@0", "1,1", "3,1", "@1,x", "5,5"})),
+                 dir.Write("b.itc", later)});
     ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
     ASSERT_TRUE(inspection.files[1].timeStep);
     EXPECT_EQ(inspection.files[1].timeStep->text, c.shown) << c.previous << " to " << c.last;
@@ -557,18 +622,42 @@ INSTANTIATE_TEST_SUITE_P(
     Table, TailAgreementTest,
     ::testing::Combine(
         ::testing::Values(
-            TailAgreementCase{"WholeSeconds", {"600.00,10.5,25.0", "602.00,10.52,25.0"}, "2", "602.00", "10.52", false},
-            TailAgreementCase{"TwoAndAHalf", {"600.00,10.5,25.0", "602.50,10.52,25.0"}, "2.5", "602.50", "10.52", false},
-            TailAgreementCase{"Hundredth", {"6.00,10.5,25.0", "6.01,10.52,25.0"}, "0.01", "6.01", "10.52", false},
-            // Fewer fields than the line before, and a DP field that is not a number: left out of both.
+            TailAgreementCase{"WholeSeconds",
+                              {"600.00,10.5,25.0", "602.00,10.52,25.0"},
+                              "2",
+                              "602.00",
+                              "10.52",
+                              false},
+            TailAgreementCase{"TwoAndAHalf",
+                              {"600.00,10.5,25.0", "602.50,10.52,25.0"},
+                              "2.5",
+                              "602.50",
+                              "10.52",
+                              false},
+            TailAgreementCase{
+                "Hundredth", {"6.00,10.5,25.0", "6.01,10.52,25.0"}, "0.01", "6.01", "10.52", false},
+            // Fewer fields than the line before, and a DP field that is not a number: left out of
+            // both.
             TailAgreementCase{"CutShortFields",
-                              {"598.00,10.4,25.0", "600.00,10.5,25.0", "602.00,9.70"}, "2", "600.00", "10.5", true},
+                              {"598.00,10.4,25.0", "600.00,10.5,25.0", "602.00,9.70"},
+                              "2",
+                              "600.00",
+                              "10.5",
+                              true},
             TailAgreementCase{"CutAfterItsComma",
-                              {"598.00,10.4,25.0", "600.00,10.5,25.0", "602.00,"}, "2", "600.00", "10.5", true},
+                              {"598.00,10.4,25.0", "600.00,10.5,25.0", "602.00,"},
+                              "2",
+                              "600.00",
+                              "10.5",
+                              true},
             // No comma: only the start of a time field is left, so the data lines before it give
             // the facts, and the merge leaves it out.
             TailAgreementCase{"CutBeforeItsComma",
-                              {"598.00,10.4,25.0", "600.00,10.5,25.0", "602"}, "2", "600.00", "10.5", true}),
+                              {"598.00,10.4,25.0", "600.00,10.5,25.0", "602"},
+                              "2",
+                              "600.00",
+                              "10.5",
+                              true}),
         ::testing::Bool()),
     [](const ::testing::TestParamInfo<std::tuple<TailAgreementCase, bool>>& p) {
       return std::get<0>(p.param).name + (std::get<1>(p.param) ? "Long" : "Short");
@@ -580,15 +669,17 @@ TEST(CompareMissing, WhatEitherFileLacksIsNoDifference) {
   second.temperature = "$ warm ";      // not a number: the value is lacking
   second.instrument = "% no version";  // names a unit but no software
   second.baselineLines = 0;
-  second.linesPerInjection = 0;        // no data lines: no time step of its own
-  const Inspection inspection = Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", second.Text())});
+  second.linesPerInjection = 0;  // no data lines: no time step of its own
+  const Inspection inspection =
+      Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", second.Text())});
   ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
   EXPECT_TRUE(inspection.agrees());
-  EXPECT_EQ(inspection.notCompared,
-            (std::vector<std::string>{"instrument unit: the first file's header does not name it",
-                                      "control software: the second file's header does not name it",
-                                      "target temperature: the second file's header does not hold it",
-                                      "time step: the second file has fewer than two data lines"}));
+  EXPECT_EQ(
+      inspection.notCompared,
+      (std::vector<std::string>{"instrument unit: the first file's header does not name it",
+                                "control software: the second file's header does not name it",
+                                "target temperature: the second file's header does not hold it",
+                                "time step: the second file has fewer than two data lines"}));
 }
 
 TEST(CompareMissing, HeaderNotOfTheUsualFormIsNotCompared) {
@@ -596,23 +687,26 @@ TEST(CompareMissing, HeaderNotOfTheUsualFormIsNotCompared) {
   Portion second = Second(2);
   second.temperature = "$ 40 ";
   std::string text = Replace(second.Text(), "$ITC", "$XYZ");
-  const Inspection inspection = Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", text)});
+  const Inspection inspection =
+      Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", text)});
   ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
   EXPECT_TRUE(inspection.agrees());
   EXPECT_EQ(inspection.notCompared,
-            (std::vector<std::string>{"target temperature, concentrations and cell volume: the second file's header "
-                                      "is not of the usual form (its first line is not \"$ITC\")"}));
+            (std::vector<std::string>{
+                "target temperature, concentrations and cell volume: the second file's header "
+                "is not of the usual form (its first line is not \"$ITC\")"}));
 }
 
 TEST(CompareMissing, ByteOrderMarkIsNoPartOfTheHeader) {
   TempDir dir;
   Portion second = Second(2);
   second.temperature = "$ 40 ";
-  const Inspection inspection =
-      Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", "\xEF\xBB\xBF" + second.Text())});
+  const Inspection inspection = Inspect(
+      {dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", "\xEF\xBB\xBF" + second.Text())});
   ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
-  EXPECT_EQ(DifferenceTexts(inspection),
-            std::vector<std::string>{"target temperature: 25 in the first file, 40 in the second file"});
+  EXPECT_EQ(
+      DifferenceTexts(inspection),
+      std::vector<std::string>{"target temperature: 25 in the first file, 40 in the second file"});
 }
 
 TEST(CompareMissing, LaterPortionsAreComparedWithTheFirst) {
@@ -620,11 +714,13 @@ TEST(CompareMissing, LaterPortionsAreComparedWithTheFirst) {
   Portion third = Second(2);
   third.cell = "# 1.5 ";
   third.dp = 9.0;
-  const Inspection inspection = Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", Second(2).Text()),
-                                         dir.Write("c.itc", third.Text())});
+  const Inspection inspection =
+      Inspect({dir.Write("a.itc", Portion{}.Text()), dir.Write("b.itc", Second(2).Text()),
+               dir.Write("c.itc", third.Text())});
   ASSERT_FALSE(inspection.failure) << inspection.failure->Message();
   EXPECT_EQ(DifferenceTexts(inspection),
-            std::vector<std::string>{"cell volume (mL): 1.4266 in the first file, 1.5 in the third file"});
+            std::vector<std::string>{
+                "cell volume (mL): 1.4266 in the first file, 1.5 in the third file"});
 }
 
 // ------------------------------------------------------------------ real files
@@ -650,10 +746,12 @@ std::string RunStartedLater(const std::string& line, int hours) {
   const std::size_t space = rest.find(' '), colon = rest.find(':');
   const int hour = std::stoi(rest.substr(space + 1, colon - space - 1));
   EXPECT_LE(hour + hours, 11) << "the test moves the run within the same half-day";
-  return line.substr(0, at + 9) + rest.substr(0, space + 1) + std::to_string(hour + hours) + rest.substr(colon);
+  return line.substr(0, at + 9) + rest.substr(0, space + 1) + std::to_string(hour + hours) +
+         rest.substr(colon);
 }
 
-Cut CutRealFile(const std::vector<std::string>& lines, int firstInjections, const char* eol, FirstRun firstRun) {
+Cut CutRealFile(const std::vector<std::string>& lines, int firstInjections, const char* eol,
+                FirstRun firstRun) {
   std::vector<std::size_t> markers;
   for (std::size_t i = 0; i < lines.size(); ++i)
     if (!lines[i].empty() && lines[i][0] == '@') markers.push_back(i);
@@ -672,8 +770,9 @@ Cut CutRealFile(const std::vector<std::string>& lines, int firstInjections, cons
     return s;
   };
   const std::size_t cutAt = markers[static_cast<std::size_t>(firstInjections) + 1];
-  std::vector<std::string> first =
-      firstRun == FirstRun::Complete ? headerFor(1, firstInjections) : std::vector<std::string>(header);
+  std::vector<std::string> first = firstRun == FirstRun::Complete
+                                       ? headerFor(1, firstInjections)
+                                       : std::vector<std::string>(header);
   first.insert(first.end(), lines.begin() + static_cast<long>(markers[0]),
                lines.begin() + static_cast<long>(cutAt));
 
@@ -682,9 +781,11 @@ Cut CutRealFile(const std::vector<std::string>& lines, int firstInjections, cons
   for (std::string& l : second) l = RunStartedLater(l, 3);
   auto rest = [](const std::string& l) { return l.substr(l.find(',')); };
   int t = 0;
-  const int step = static_cast<int>(std::stod(lines[markers[0] + 2]) - std::stod(lines[markers[0] + 1]));
+  const int step =
+      static_cast<int>(std::stod(lines[markers[0] + 2]) - std::stod(lines[markers[0] + 1]));
   second.push_back("@0");
-  for (std::size_t i = cutAt - 4; i < cutAt; ++i) {  // the last baseline before the cut, re-recorded
+  for (std::size_t i = cutAt - 4; i < cutAt;
+       ++i) {  // the last baseline before the cut, re-recorded
     t += step;
     second.push_back(std::to_string(t) + ".00" + rest(lines[i]));
   }
@@ -693,7 +794,8 @@ Cut CutRealFile(const std::vector<std::string>& lines, int firstInjections, cons
   const double clockStart = std::stod(lines[cutAt + 1]) - (t + step);
   for (std::size_t i = cutAt; i < lines.size(); ++i) {
     if (lines[i][0] == '@') {
-      second.push_back("@" + std::to_string(++number) + rest(test::WithStartTimeMoved(lines[i], -clockStart)));
+      second.push_back("@" + std::to_string(++number) +
+                       rest(test::WithStartTimeMoved(lines[i], -clockStart)));
     } else {
       t += step;
       second.push_back(std::to_string(t) + ".00" + rest(lines[i]));
@@ -737,10 +839,13 @@ TEST_P(RealFiles, PortionsWithTheirOwnHeadersRebuildTheTitration) {
   // listing exactly the injections performed.
   MergeOutcome done = Merge({a, b}, dir.Path("out.itc"), true);
   ASSERT_TRUE(done.ok()) << done.error->Message();
-  const int total = static_cast<int>(std::count_if(lines.begin(), lines.end(),
-                                                   [](const std::string& l) { return !l.empty() && l[0] == '@'; })) - 1;
+  const int total = static_cast<int>(std::count_if(
+                        lines.begin(), lines.end(),
+                        [](const std::string& l) { return !l.empty() && l[0] == '@'; })) -
+                    1;
   EXPECT_EQ(done.summary.injectionsAnnounced, total);
-  EXPECT_EQ(done.summary.plannedNotRun, c.firstRun == FirstRun::StoppedEarly ? total - c.firstInjections : 0);
+  EXPECT_EQ(done.summary.plannedNotRun,
+            c.firstRun == FirstRun::StoppedEarly ? total - c.firstInjections : 0);
   std::vector<std::string> merged = SplitLines(ReadAll(dir.Path("out.itc")));
   ASSERT_EQ(merged.size(), lines.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {

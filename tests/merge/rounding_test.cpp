@@ -52,12 +52,22 @@ TEST_P(RoundToInt32Test, RoundsHalfToEvenAndTestsTheRange) {
 
 // Cases that hold for both widths.
 const RoundCase kHalves[] = {
-    {0.5, false, 0},   {1.5, false, 2},  {2.5, false, 2},   {3.5, false, 4},
-    {-0.5, false, 0},  {-1.5, false, -2}, {-2.5, false, -2}, {2.4999, false, 2},
-    {2.5001, false, 3}, {0.0, false, 0},
+    {0.5, false, 0},
+    {1.5, false, 2},
+    {2.5, false, 2},
+    {3.5, false, 4},
+    {-0.5, false, 0},
+    {-1.5, false, -2},
+    {-2.5, false, -2},
+    {2.4999, false, 2},
+    {2.5001, false, 3},
+    {0.0, false, 0},
     // The largest double below 0.5: adding 0.5 and cutting would give 1.
     {0.49999999999999994, false, 0},
-    {kNaN, true, 0},   {kInf, true, 0},  {-kInf, true, 0}, {1e300, true, 0},
+    {kNaN, true, 0},
+    {kInf, true, 0},
+    {-kInf, true, 0},
+    {1e300, true, 0},
 };
 INSTANTIATE_TEST_SUITE_P(Halves, RoundToInt16Test, testing::ValuesIn(kHalves));
 INSTANTIATE_TEST_SUITE_P(Halves, RoundToInt32Test, testing::ValuesIn(kHalves));
@@ -65,10 +75,10 @@ INSTANTIATE_TEST_SUITE_P(Halves, RoundToInt32Test, testing::ValuesIn(kHalves));
 INSTANTIATE_TEST_SUITE_P(
     Limits, RoundToInt16Test,
     testing::Values(RoundCase{32767.4, false, 32767},
-                    RoundCase{32766.5, false, 32766},   // the half goes to the even 32766
-                    RoundCase{32767.5, true, 0},        // rounds to 32768, one past the top
-                    RoundCase{-32768.5, false, -32768}, // the half goes to the even -32768
-                    RoundCase{-32768.6, true, 0},       // rounds to -32769
+                    RoundCase{32766.5, false, 32766},    // the half goes to the even 32766
+                    RoundCase{32767.5, true, 0},         // rounds to 32768, one past the top
+                    RoundCase{-32768.5, false, -32768},  // the half goes to the even -32768
+                    RoundCase{-32768.6, true, 0},        // rounds to -32769
                     RoundCase{-32769.0, true, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -77,9 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
                     RoundCase{2147483646.5, false, 2147483646},  // even neighbour
                     RoundCase{2147483647.5, true, 0},            // rounds to 2^31, one past the top
                     RoundCase{-2147483648.5, false, -2147483648},  // even neighbour
-                    RoundCase{-2147483648.75, true, 0},          // rounds to -2^31 - 1
+                    RoundCase{-2147483648.75, true, 0},            // rounds to -2^31 - 1
                     RoundCase{-2147483649.0, true, 0},
-                    RoundCase{32767.5, false, 32768}));          // fine in 32 bits
+                    RoundCase{32767.5, false, 32768}));  // fine in 32 bits
 
 TEST(RoundToSingleTest, GivesTheNearestFloatTiesToEven) {
   EXPECT_EQ(RoundToSingle(10.52), 10.52f);
@@ -87,7 +97,8 @@ TEST(RoundToSingleTest, GivesTheNearestFloatTiesToEven) {
   // 1 + 2^-24 lies halfway between 1 and the next float 1 + 2^-23: the even one is 1.
   EXPECT_EQ(RoundToSingle(1.0 + std::ldexp(1.0, -24)), 1.0f);
   // 1 + 3 * 2^-24 lies halfway between 1 + 2^-23 and 1 + 2^-22: the even one is 1 + 2^-22.
-  EXPECT_EQ(RoundToSingle(1.0 + 3 * std::ldexp(1.0, -24)), static_cast<float>(1.0 + std::ldexp(1.0, -22)));
+  EXPECT_EQ(RoundToSingle(1.0 + 3 * std::ldexp(1.0, -24)),
+            static_cast<float>(1.0 + std::ldexp(1.0, -22)));
   // No failure here: a magnitude beyond the float range is left to the offset test.
   EXPECT_EQ(RoundToSingle(1e39), std::numeric_limits<float>::infinity());
 }
@@ -149,8 +160,9 @@ TEST(FloatingPointTestsTest, TimeDifferenceFailsOnlyWhenNotFinite) {
   Checked<double> ok = TestedDifference(3.5, 1.0);
   ASSERT_TRUE(ok.ok());
   EXPECT_EQ(ok.value, 2.5);
-  EXPECT_EQ(TestedDifference(1e308, -1e308).failure, Failure::Overflow);  // 2e308 is beyond the double range
-  EXPECT_EQ(TestedDifference(kInf, kInf).failure, Failure::Overflow);     // an invalid operation
+  EXPECT_EQ(TestedDifference(1e308, -1e308).failure,
+            Failure::Overflow);  // 2e308 is beyond the double range
+  EXPECT_EQ(TestedDifference(kInf, kInf).failure, Failure::Overflow);  // an invalid operation
 }
 
 TEST(FloatingPointTestsTest, OffsetIsRoundedToFloatThenTested) {

@@ -24,7 +24,9 @@ struct Sample {
   std::string file;
   int cutAt;  // the injection with which the second portion begins
 };
-std::ostream& operator<<(std::ostream& os, const Sample& s) { return os << s.file << " cut at @" << s.cutAt; }
+std::ostream& operator<<(std::ostream& os, const Sample& s) {
+  return os << s.file << " cut at @" << s.cutAt;
+}
 
 std::vector<std::string> Split(const std::string& line) {
   std::vector<std::string> fields;
@@ -52,7 +54,8 @@ std::string Shifted(const std::string& dp, double delta) {
   char buf[64];
   const std::size_t point = dp.find('.');
   const int decimals = point == std::string::npos ? 0 : static_cast<int>(dp.size() - point - 1);
-  auto r = std::to_chars(buf, buf + sizeof buf, Number(dp) + delta, std::chars_format::fixed, decimals);
+  auto r =
+      std::to_chars(buf, buf + sizeof buf, Number(dp) + delta, std::chars_format::fixed, decimals);
   return std::string(buf, r.ptr);
 }
 
@@ -74,7 +77,8 @@ TEST_P(SampleTest, TwoPortionsRebuildTheOriginal) {
   std::size_t cut = firstMarker;
   while (cut < lines.size() && lines[cut].rfind("@" + std::to_string(s.cutAt) + ",", 0) != 0) ++cut;
   ASSERT_LT(cut, lines.size()) << "no injection " << s.cutAt;
-  const int step = static_cast<int>(Number(lines[firstMarker + 2]) - Number(lines[firstMarker + 1]));
+  const int step =
+      static_cast<int>(Number(lines[firstMarker + 2]) - Number(lines[firstMarker + 1]));
   ASSERT_GT(step, 0);
 
   // First portion: the original's bytes up to the cut, exactly as the instrument wrote them.

@@ -42,15 +42,18 @@ class MergedTitration : public testing::Test {
   }
 
   Merged Merge(bool compensate) {
-    MergeOutcome outcome = RunMerge(dir_ / "first.itc", dir_ / "second.itc", dir_ / "merged.itc", compensate);
+    MergeOutcome outcome =
+        RunMerge(dir_ / "first.itc", dir_ / "second.itc", dir_ / "merged.itc", compensate);
     EXPECT_TRUE(outcome.ok()) << outcome.error->Message();
     std::size_t firstLines = 0;
-    for (const std::string& line : LinesOf(dir_ / "first.itc")) firstLines += line.empty() ? 0u : 1u;
+    for (const std::string& line : LinesOf(dir_ / "first.itc"))
+      firstLines += line.empty() ? 0u : 1u;
     TraceBuilder builder;
     const std::vector<std::string> merged = LinesOf(dir_ / "merged.itc");
     for (std::size_t i = 0; i < merged.size(); ++i) builder.Put(merged[i], i < firstLines ? 0 : 1);
     const RewriteReport& join = outcome.summary.joins.at(0);
-    builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.dpOffset) : std::nullopt, compensate);
+    builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.dpOffset) : std::nullopt,
+                    compensate);
     return Merged{builder.Finish(), join.dpOffset};
   }
 
@@ -92,10 +95,12 @@ TEST_F(MergedTitration, TraceRunsOnAcrossTheJoin) {
 // baseline runs on; without compensation the step in the baseline lands in the
 // first appended injection's heat and turns its sign.
 TEST_F(MergedTitration, HeatsShowWhetherTheBaselineRunsOn) {
-  const CellContents cell{settings_.syringeConcentration, settings_.cellConcentration, settings_.cellVolume};
+  const CellContents cell{settings_.syringeConcentration, settings_.cellConcentration,
+                          settings_.cellVolume};
   const std::vector<InjectionHeat> on = IntegrateHeats(Merge(true).trace, cell);
   ASSERT_EQ(on.size(), 18u);
-  for (std::size_t i = 9; i <= 11; ++i) ASSERT_TRUE(on[i].heat && *on[i].heat < 0) << "injection " << i + 1;
+  for (std::size_t i = 9; i <= 11; ++i)
+    ASSERT_TRUE(on[i].heat && *on[i].heat < 0) << "injection " << i + 1;
   EXPECT_GT(std::fabs(*on[9].heat), std::fabs(*on[10].heat));
   EXPECT_GT(std::fabs(*on[10].heat), std::fabs(*on[11].heat));
   EXPECT_GT(*on[10].molarRatio, *on[9].molarRatio);  // the injected volume counts on

@@ -22,13 +22,14 @@ using test::TraceOf;
 // commas that are no data, "@0" and its baseline, two injections), the second
 // from its first injection on, renumbered and retimed, its DP shifted by 0.25.
 std::vector<PortionLines> TwoPortions() {
-  PortionLines first{{"$ITC", "$ 2 ", "$ 2 , 4 , 60 , 2 ", "# 0.5 ", "%-0.5123 , 29.912 ", "@0",
-                      DataLine(2, 1.0), DataLine(4, 1.5), DataLine(6, 1.0),
-                      "@1,2.0000,4.0", DataLine(8, 3.0), DataLine(10, 1.0),
-                      "@2,2.5,5.0, 9.5 ", DataLine(12, 4.0), DataLine(14, 1.0), ""},
-                     std::nullopt, false};
-  PortionLines second{{"@3,2.0000,4.0", DataLine(16, 2.0), DataLine(18, 0.75), DataLine(20, 0.5)},
-                      0.25f, true};
+  PortionLines first{
+      {"$ITC", "$ 2 ", "$ 2 , 4 , 60 , 2 ", "# 0.5 ", "%-0.5123 , 29.912 ", "@0", DataLine(2, 1.0),
+       DataLine(4, 1.5), DataLine(6, 1.0), "@1,2.0000,4.0", DataLine(8, 3.0), DataLine(10, 1.0),
+       "@2,2.5,5.0, 9.5 ", DataLine(12, 4.0), DataLine(14, 1.0), ""},
+      std::nullopt,
+      false};
+  PortionLines second{
+      {"@3,2.0000,4.0", DataLine(16, 2.0), DataLine(18, 0.75), DataLine(20, 0.5)}, 0.25f, true};
   return {first, second};
 }
 
@@ -45,8 +46,15 @@ TEST(TraceBuilder, CollectsPointsMarksAndJoinOfTheWrittenLines) {
   EXPECT_EQ(trace.unreadableLines, 0);
 
   ASSERT_EQ(trace.injections.size(), 3u);
-  struct Expected { std::int64_t number; std::size_t portion; double time; double volume;
-                    double duration; std::size_t first, end; long long line; };
+  struct Expected {
+    std::int64_t number;
+    std::size_t portion;
+    double time;
+    double volume;
+    double duration;
+    std::size_t first, end;
+    long long line;
+  };
   const Expected expected[] = {{1, 0, 8, 2.0, 4.0, 3, 5, 10},
                                {2, 0, 12, 2.5, 5.0, 5, 7, 13},
                                {3, 1, 16, 2.0, 4.0, 7, 10, 1}};
@@ -121,7 +129,8 @@ class MarkerFields : public testing::TestWithParam<MarkerCase> {};
 
 TEST_P(MarkerFields, NumberVolumeAndDuration) {
   const MarkerCase& c = GetParam();
-  const Trace trace = TraceOf({{{"@0", DataLine(1, 1), c.line, DataLine(2, 1)}, std::nullopt, false}});
+  const Trace trace =
+      TraceOf({{{"@0", DataLine(1, 1), c.line, DataLine(2, 1)}, std::nullopt, false}});
   ASSERT_EQ(trace.injections.size(), 1u);
   EXPECT_EQ(trace.injections[0].number, c.number);
   EXPECT_EQ(trace.injections[0].volume, c.volume);
@@ -130,16 +139,19 @@ TEST_P(MarkerFields, NumberVolumeAndDuration) {
 
 INSTANTIATE_TEST_SUITE_P(
     Generations, MarkerFields,
-    testing::Values(MarkerCase{"@1,12.0000", 1, 12.0, std::nullopt},          // large-cell
-                    MarkerCase{"@2,0.4000,0.8", 2, 0.4, 0.8},                   // older small-volume
-                    MarkerCase{"@3,3.0002,6.0, 360.165999999997 ", 3, 3.0002, 6.0},  // start time too
-                    MarkerCase{"@14,", 14, std::nullopt, std::nullopt},         // volume field empty
-                    MarkerCase{"@5,abc,x", 5, std::nullopt, std::nullopt},      // not numbers
-                    MarkerCase{"@ 7 , 2 ,  ", 7, 2.0, std::nullopt}));          // blanks around
+    testing::Values(MarkerCase{"@1,12.0000", 1, 12.0, std::nullopt},  // large-cell
+                    MarkerCase{"@2,0.4000,0.8", 2, 0.4, 0.8},         // older small-volume
+                    MarkerCase{"@3,3.0002,6.0, 360.165999999997 ", 3, 3.0002,
+                               6.0},                                        // start time too
+                    MarkerCase{"@14,", 14, std::nullopt, std::nullopt},     // volume field empty
+                    MarkerCase{"@5,abc,x", 5, std::nullopt, std::nullopt},  // not numbers
+                    MarkerCase{"@ 7 , 2 ,  ", 7, 2.0, std::nullopt}));      // blanks around
 
 TEST(TraceBuilder, UnreadableDataLinesAreCountedNotDrawn) {
   const Trace trace = TraceOf({{{"$ITC", "@0", DataLine(1, 1), "2.00,abc,25.0", "@1,2", "x,1.5",
-                                 DataLine(3, 1), "no comma is no data line"}, std::nullopt, false}});
+                                 DataLine(3, 1), "no comma is no data line"},
+                                std::nullopt,
+                                false}});
   EXPECT_EQ(trace.points.size(), 2u);
   EXPECT_EQ(trace.unreadableLines, 2);
   EXPECT_EQ(trace.firstUnreadablePortion, 0u);
@@ -148,7 +160,8 @@ TEST(TraceBuilder, UnreadableDataLinesAreCountedNotDrawn) {
 }
 
 TEST(TraceBuilder, MarkerAtTheEndHasNoTimeAndNoInterval) {
-  const Trace trace = TraceOf({{{"@0", DataLine(1, 1), DataLine(2, 1), "@1,2"}, std::nullopt, false}});
+  const Trace trace =
+      TraceOf({{{"@0", DataLine(1, 1), DataLine(2, 1), "@1,2"}, std::nullopt, false}});
   ASSERT_EQ(trace.injections.size(), 1u);
   EXPECT_FALSE(trace.injections[0].time.has_value());
   EXPECT_EQ(trace.injections[0].firstPoint, trace.injections[0].endPoint);
@@ -210,7 +223,8 @@ TEST_P(SampleTraces, MarksInOrderAndReductionKeepsEveryBucketExtreme) {
       auto [low, high] = std::minmax_element(points.begin() + static_cast<long>(lo),
                                              points.begin() + static_cast<long>(hi), byDp);
       auto keptAt = [&](auto it) {
-        return std::binary_search(kept.begin(), kept.end(), static_cast<std::size_t>(it - points.begin()));
+        return std::binary_search(kept.begin(), kept.end(),
+                                  static_cast<std::size_t>(it - points.begin()));
       };
       // minmax_element finds the last of equal maxima, the reduction the first: compare values.
       auto keptValue = [&](double dp) {
@@ -262,8 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReductionCase{"limit at the size keeps all", kTen, 10, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
         // 3 buckets: [1,3), [3,6), [6,9) (1 + 8/3 = 3, 1 + 16/3 = 6, 1 + 24/3 = 9).
         ReductionCase{"one below the size", kTen, 9, {0, 1, 2, 4, 5, 6, 8, 9}},
-        ReductionCase{"no bucket", kTen, 3, {0, 9}},
-        ReductionCase{"first only", kTen, 1, {0}},
+        ReductionCase{"no bucket", kTen, 3, {0, 9}}, ReductionCase{"first only", kTen, 1, {0}},
         ReductionCase{"nothing", kTen, 0, {}},
         // Flat: each bucket's minimum and maximum are its first point, kept once.
         ReductionCase{"flat", {2, 2, 2, 2, 2, 2, 2, 2, 2, 2}, 6, {0, 1, 5, 9}},
@@ -275,27 +288,32 @@ TEST(Reduction, NoSpikeOrDipIsLostInALongNoisyTrace) {
   std::mt19937 random(7);
   std::normal_distribution<double> noise(10.0, 0.01);
   std::vector<TracePoint> points(200000);
-  for (std::size_t i = 0; i < points.size(); ++i) points[i] = {static_cast<double>(i), noise(random)};
+  for (std::size_t i = 0; i < points.size(); ++i)
+    points[i] = {static_cast<double>(i), noise(random)};
   for (std::size_t at : {1u, 777u, 99999u, 150001u, 199998u}) {
     for (double height : {0.5, -0.5}) {
       std::vector<TracePoint> spiked = points;
       spiked[at].dp += height;
       const std::vector<std::size_t> kept = ReduceForDrawing(spiked, 1000);
       EXPECT_LE(kept.size(), 1000u);
-      EXPECT_TRUE(std::binary_search(kept.begin(), kept.end(), at)) << "spike " << height << " at " << at;
+      EXPECT_TRUE(std::binary_search(kept.begin(), kept.end(), at))
+          << "spike " << height << " at " << at;
     }
   }
 }
 
 TEST(Reduction, ZoomTakesThePointsOfATimeWindow) {
   const Trace trace = TraceOf(TwoPortions());  // data lines every 2 s from 2 to 20
-  struct Window { double from, to; std::size_t first, count; };
-  for (const Window& w : {Window{14, 18, 6, 3},        // both ends on a line: included
-                          Window{13.5, 18.5, 6, 3},    // between lines
-                          Window{-5, 1, 0, 0},         // before the data
-                          Window{0, 100, 0, 10},       // all of it
-                          Window{20, 20, 9, 1},        // the last line alone
-                          Window{9, 8, 4, 0}}) {       // an empty window
+  struct Window {
+    double from, to;
+    std::size_t first, count;
+  };
+  for (const Window& w : {Window{14, 18, 6, 3},      // both ends on a line: included
+                          Window{13.5, 18.5, 6, 3},  // between lines
+                          Window{-5, 1, 0, 0},       // before the data
+                          Window{0, 100, 0, 10},     // all of it
+                          Window{20, 20, 9, 1},      // the last line alone
+                          Window{9, 8, 4, 0}}) {     // an empty window
     const std::span<const TracePoint> got = PointsBetween(trace.points, w.from, w.to);
     EXPECT_EQ(got.size(), w.count) << w.from << " to " << w.to;
     if (!got.empty()) {

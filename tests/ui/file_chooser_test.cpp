@@ -85,10 +85,10 @@ class FileChooserTest : public QObject {
     QTest::newRow("in home") << S("~/itc/run1.itc") << S("<home>/itc/run1.itc");
     QTest::newRow("another user's home stays") << S("~lab/run1.itc") << S("~lab/run1.itc");
     QTest::newRow("tilde inside stays") << S("/data/~/run1.itc") << S("/data/~/run1.itc");
-    QTest::newRow("web address stays") << S("https://example.org/run1.itc")
-                                       << S("https://example.org/run1.itc");
-    QTest::newRow("remote file URL stays") << S("file://server/share/run1.itc")
-                                           << S("file://server/share/run1.itc");
+    QTest::newRow("web address stays")
+        << S("https://example.org/run1.itc") << S("https://example.org/run1.itc");
+    QTest::newRow("remote file URL stays")
+        << S("file://server/share/run1.itc") << S("file://server/share/run1.itc");
     QTest::newRow("blank stays") << S(" ") << S(" ");
   }
 
@@ -116,7 +116,7 @@ class FileChooserTest : public QObject {
   }
 
   void startFolderFor_data() {
-    QTest::addColumn<QString>("box");   // "<dir>" an existing folder, "<last>" another
+    QTest::addColumn<QString>("box");  // "<dir>" an existing folder, "<last>" another
     QTest::addColumn<QString>("last");
     QTest::addColumn<QString>("expected");
     QTest::newRow("file in the box") << S("<dir>/a.itc") << S("<last>") << S("<dir>");
@@ -136,7 +136,8 @@ class FileChooserTest : public QObject {
     QFETCH(QString, expected);
     QTemporaryDir dir, lastDir;
     auto fill = [&](QString s) {
-      return s.replace(S("<dir>"), dir.path()).replace(S("<last>"), lastDir.path())
+      return s.replace(S("<dir>"), dir.path())
+          .replace(S("<last>"), lastDir.path())
           .replace(S("<home>"), QDir::homePath());
     };
     QCOMPARE(StartFolderFor(fill(box), fill(last)), fill(expected));
@@ -145,9 +146,10 @@ class FileChooserTest : public QObject {
   void suggestedOutput_data() {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("beside the first") << S("/data/lysozyme-part1.itc")
-                                      << S("/data/lysozyme-part1-merged.itc");
-    QTest::newRow("last extension only") << S("/data/run.2026.itc") << S("/data/run.2026-merged.itc");
+    QTest::newRow("beside the first")
+        << S("/data/lysozyme-part1.itc") << S("/data/lysozyme-part1-merged.itc");
+    QTest::newRow("last extension only")
+        << S("/data/run.2026.itc") << S("/data/run.2026-merged.itc");
     QTest::newRow("no extension") << S("/data/run1") << S("/data/run1-merged.itc");
     QTest::newRow("URL") << S("file:///data/run1.itc") << S("/data/run1-merged.itc");
     QTest::newRow("no first file") << QString() << QString();
@@ -248,7 +250,8 @@ class FileChooserTest : public QObject {
     std::unique_ptr<WhenModal<QMessageBox>> dismissRefusal;
     WhenModal<QFileDialog> act([&](QFileDialog* d) {
       // The dialog may say why it refused in a box of its own.
-      dismissRefusal = std::make_unique<WhenModal<QMessageBox>>([](QMessageBox* m) { m->accept(); }, 2000);
+      dismissRefusal =
+          std::make_unique<WhenModal<QMessageBox>>([](QMessageBox* m) { m->accept(); }, 2000);
       TypeAndAccept(d, S("missing.itc"));
       stayedOpen = d->isVisible();
       dismissRefusal.reset();
@@ -292,9 +295,8 @@ class FileChooserTest : public QObject {
     QVERIFY(act.fired() && again && again->fired() && !again->timedOut());
     QCOMPARE(notifier.kinds(), QStringList{S("ask")});
     QCOMPARE(notifier.events[0].title, S("Pick one"));
-    QCOMPARE(notifier.events[0].text,
-             QDir::toNativeSeparators(dir.filePath(S("merged.itc"))) +
-                 S(" already exists.\nDo you want to replace it?"));
+    QCOMPARE(notifier.events[0].text, QDir::toNativeSeparators(dir.filePath(S("merged.itc"))) +
+                                          S(" already exists.\nDo you want to replace it?"));
     QVERIFY(!notifier.events[0].yesIsDefault);  // Enter keeps the file
     QCOMPARE(nameShownAgain, S("merged.itc"));  // the refused name is offered again
     QCOMPARE(chosen.value_or(S("(nothing)")), dir.filePath(S("other.itc")));

@@ -46,7 +46,7 @@ class IconsTest : public QObject {
         if (qAlpha(p) >= 128) ++opaque;  // edges are smoothed: half covered counts
       }
     }
-    QVERIFY(colours.size() >= 4);      // a picture, not a blot
+    QVERIFY(colours.size() >= 4);  // a picture, not a blot
     QVERIFY(opaque > size * size / 4);
     QVERIFY(clear > size * size / 20);  // shaped, not a square
   }

@@ -145,9 +145,9 @@ QMimeData* FileDrag(const QStringList& paths) {
 // The leaf controls a user sees and reads.
 QList<QWidget*> Controls(QWidget& window) {
   QList<QWidget*> controls;
-  for (const char* name : {"firstFileBox", "firstBrowseButton", "secondFileBox", "secondBrowseButton",
-                           "outputFileBox", "outputBrowseButton", "compensateBox", "headerBox",
-                           "doItButton", "hintLabel"}) {
+  for (const char* name :
+       {"firstFileBox", "firstBrowseButton", "secondFileBox", "secondBrowseButton", "outputFileBox",
+        "outputBrowseButton", "compensateBox", "headerBox", "doItButton", "hintLabel"}) {
     controls << Child<QWidget>(window, name);
   }
   return controls;
@@ -159,7 +159,8 @@ bool WriteGeneratedPair(const QString& first, const QString& second,
   tandemo::itcgen::StringSink a, b, unused;
   tandemo::itcgen::WritePair(tandemo::itcgen::TitrationSettings{}, a, unused);
   tandemo::itcgen::WritePair(secondSettings, unused, b);
-  return WriteBytes(first, QByteArray::fromStdString(a.text)) && WriteBytes(second, QByteArray::fromStdString(b.text));
+  return WriteBytes(first, QByteArray::fromStdString(a.text)) &&
+         WriteBytes(second, QByteArray::fromStdString(b.text));
 }
 
 // Lets the window's event loop run until its preview shows the files or says why not.
@@ -290,10 +291,10 @@ class MainWindowTest : public QObject {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       visited << QApplication::focusWidget()->objectName();
     }
-    QCOMPARE(visited, (QStringList{S("firstFileBox"), S("firstBrowseButton"), S("secondFileBox"),
-                                   S("secondBrowseButton"), S("outputFileBox"),
-                                   S("outputBrowseButton"), S("compensateBox"), S("headerBox"),
-                                   S("doItButton"), S("firstFileBox")}));
+    QCOMPARE(visited,
+             (QStringList{S("firstFileBox"), S("firstBrowseButton"), S("secondFileBox"),
+                          S("secondBrowseButton"), S("outputFileBox"), S("outputBrowseButton"),
+                          S("compensateBox"), S("headerBox"), S("doItButton"), S("firstFileBox")}));
   }
 
   void accessKeys_data() {
@@ -338,14 +339,14 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("hint");
     QTest::newRow("all empty") << QString() << QString() << QString() << false
                                << S("Choose the first file, the second file and the output file");
-    QTest::newRow("output missing") << S("/a.itc") << S("/b.itc") << QString() << false
-                                    << S("Choose the output file");
-    QTest::newRow("first missing") << QString() << S("/b.itc") << S("/c.itc") << false
-                                   << S("Choose the first file");
+    QTest::newRow("output missing")
+        << S("/a.itc") << S("/b.itc") << QString() << false << S("Choose the output file");
+    QTest::newRow("first missing")
+        << QString() << S("/b.itc") << S("/c.itc") << false << S("Choose the first file");
     QTest::newRow("inputs missing") << QString() << QString() << S("/c.itc") << false
                                     << S("Choose the first file and the second file");
-    QTest::newRow("blanks are no path") << S("/a.itc") << S("  ") << S("/c.itc") << false
-                                        << S("Choose the second file");
+    QTest::newRow("blanks are no path")
+        << S("/a.itc") << S("  ") << S("/c.itc") << false << S("Choose the second file");
     QTest::newRow("all three") << S("/a.itc") << S("/b.itc") << S("/c.itc") << true << QString();
   }
 
@@ -462,8 +463,8 @@ class MainWindowTest : public QObject {
 
   // Where a dialog opens: the folder of the box's path, the last folder used, home.
   void startFolder_data() {
-    QTest::addColumn<QString>("inBox");      // "<dir>" stands for a folder that exists
-    QTest::addColumn<QString>("lastUsed");   // "<last>" for another folder that exists
+    QTest::addColumn<QString>("inBox");     // "<dir>" stands for a folder that exists
+    QTest::addColumn<QString>("lastUsed");  // "<last>" for another folder that exists
     QTest::addColumn<QString>("expected");
     QTest::newRow("the box's folder") << S("<dir>/run1.itc") << S("<last>") << S("<dir>");
     QTest::newRow("the box's folder, file not there yet")
@@ -543,12 +544,14 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
     const QString home = QDir::homePath();
-    QTest::newRow("typed URL") << S("typed") << S("file:///data/run%201.itc") << S("/data/run 1.itc");
+    QTest::newRow("typed URL") << S("typed") << S("file:///data/run%201.itc")
+                               << S("/data/run 1.itc");
     QTest::newRow("typed ~") << S("typed") << S("~/itc/run1.itc") << home + S("/itc/run1.itc");
-    QTest::newRow("pasted URL") << S("pasted") << S("file:///data/run1.itc\n") << S("/data/run1.itc");
+    QTest::newRow("pasted URL") << S("pasted") << S("file:///data/run1.itc\n")
+                                << S("/data/run1.itc");
     QTest::newRow("pasted ~") << S("pasted") << S("~/run1.itc") << home + S("/run1.itc");
-    QTest::newRow("dropped URL text") << S("dropped") << S("file:///data/run1.itc")
-                                      << S("/data/run1.itc");
+    QTest::newRow("dropped URL text")
+        << S("dropped") << S("file:///data/run1.itc") << S("/data/run1.itc");
     QTest::newRow("dropped ~") << S("dropped") << S("~/run1.itc") << home + S("/run1.itc");
     QTest::newRow("plain path stays") << S("typed") << S("/data/run1.itc") << S("/data/run1.itc");
   }
@@ -599,14 +602,17 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QStringList>("dropped");  // names in a temporary folder, or whole paths
     QTest::addColumn<QStringList>("started");  // each file's run start; empty: no files are made
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("already in order") << QStringList{S("part1.itc"), S("part2.itc")} << QStringList{}
-                                      << QStringList{S("part1.itc"), S("part2.itc")};
+    QTest::newRow("already in order")
+        << QStringList{S("part1.itc"), S("part2.itc")} << QStringList{}
+        << QStringList{S("part1.itc"), S("part2.itc")};
     QTest::newRow("reversed") << QStringList{S("part2.itc"), S("part1.itc")} << QStringList{}
                               << QStringList{S("part1.itc"), S("part2.itc")};
-    QTest::newRow("numbers as numbers") << QStringList{S("run10.itc"), S("run9.itc")} << QStringList{}
-                                        << QStringList{S("run9.itc"), S("run10.itc")};
-    QTest::newRow("by name, not folder") << QStringList{S("/a/b.itc"), S("/z/a.itc")} << QStringList{}
-                                         << QStringList{S("/z/a.itc"), S("/a/b.itc")};
+    QTest::newRow("numbers as numbers")
+        << QStringList{S("run10.itc"), S("run9.itc")} << QStringList{}
+        << QStringList{S("run9.itc"), S("run10.itc")};
+    QTest::newRow("by name, not folder")
+        << QStringList{S("/a/b.itc"), S("/z/a.itc")} << QStringList{}
+        << QStringList{S("/z/a.itc"), S("/a/b.itc")};
     QTest::newRow("run start over name")
         << QStringList{S("a.itc"), S("b.itc")}
         << QStringList{S("10/30/2019 8:10:00 AM"), S("10/29/2019 5:59:16 PM")}
@@ -630,13 +636,15 @@ class MainWindowTest : public QObject {
     for (qsizetype i = 0; i < dropped.size(); ++i) {
       paths << (dropped[i].startsWith(u'/') ? dropped[i] : dir.filePath(dropped[i]));
       if (started.isEmpty()) continue;
-      const QByteArray software = started[i].isEmpty()
-                                      ? QByteArray("% MicroCalITC Ver: 1.29.32")
-                                      : "% MicroCalITC Ver: 1.29.32 Run time:" + started[i].toUtf8();
-      WriteBytes(paths.back(), "$ITC\r\n" + software + "\r\n@0\r\n1.00,1\r\n2.00,1\r\n@1,1,2\r\n3.00,1\r\n");
+      const QByteArray software =
+          started[i].isEmpty() ? QByteArray("% MicroCalITC Ver: 1.29.32")
+                               : "% MicroCalITC Ver: 1.29.32 Run time:" + started[i].toUtf8();
+      WriteBytes(paths.back(),
+                 "$ITC\r\n" + software + "\r\n@0\r\n1.00,1\r\n2.00,1\r\n@1,1,2\r\n3.00,1\r\n");
     }
     QStringList expectedPaths;
-    for (const QString& name : expected) expectedPaths << (name.startsWith(u'/') ? name : dir.filePath(name));
+    for (const QString& name : expected)
+      expectedPaths << (name.startsWith(u'/') ? name : dir.filePath(name));
     QCOMPARE(OrderByRun(paths), expectedPaths);
   }
 
@@ -648,20 +656,24 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("second");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QString>("hint");
-    const QString more = S("The window joins two files; 3 were dropped and the first two taken "
-                           "(tandemo-merge joins more). ");
-    QTest::newRow("one onto the output box") << S("outputFileBox") << 1 << QString() << QString()
-                                             << S("b.itc") << S("Choose the first file and the second file");
-    QTest::newRow("one onto the second box") << S("secondFileBox") << 1 << QString() << S("b.itc")
-                                             << QString() << S("Choose the first file and the output file");
-    QTest::newRow("one beside the boxes") << S("window") << 1 << S("b.itc") << QString() << QString()
-                                          << S("Choose the second file and the output file");
+    const QString more =
+        S("The window joins two files; 3 were dropped and the first two taken "
+          "(tandemo-merge joins more). ");
+    QTest::newRow("one onto the output box")
+        << S("outputFileBox") << 1 << QString() << QString() << S("b.itc")
+        << S("Choose the first file and the second file");
+    QTest::newRow("one onto the second box")
+        << S("secondFileBox") << 1 << QString() << S("b.itc") << QString()
+        << S("Choose the first file and the output file");
+    QTest::newRow("one beside the boxes")
+        << S("window") << 1 << S("b.itc") << QString() << QString()
+        << S("Choose the second file and the output file");
     QTest::newRow("two onto the first box") << S("firstFileBox") << 2 << S("a.itc") << S("b.itc")
                                             << QString() << S("Choose the output file");
     QTest::newRow("two onto the output box") << S("outputFileBox") << 2 << S("a.itc") << S("b.itc")
                                              << QString() << S("Choose the output file");
-    QTest::newRow("two beside the boxes") << S("window") << 2 << S("a.itc") << S("b.itc")
-                                          << QString() << S("Choose the output file");
+    QTest::newRow("two beside the boxes")
+        << S("window") << 2 << S("a.itc") << S("b.itc") << QString() << S("Choose the output file");
     QTest::newRow("three") << S("secondFileBox") << 3 << S("a.itc") << S("b.itc") << QString()
                            << more + S("Choose the output file");
   }
@@ -681,14 +693,15 @@ class MainWindowTest : public QObject {
     }
     if (count == 1) files = {dir.filePath(S("b.itc"))};
     if (count == 2) files = {dir.filePath(S("b.itc")), dir.filePath(S("a.itc"))};
-    if (count == 3) files = {dir.filePath(S("c.itc")), dir.filePath(S("b.itc")), dir.filePath(S("a.itc"))};
+    if (count == 3)
+      files = {dir.filePath(S("c.itc")), dir.filePath(S("b.itc")), dir.filePath(S("a.itc"))};
     ScriptedChooser chooser;
     RecordingNotifier notifier;
     MainWindow window(chooser, notifier);
     QVERIFY(ShowReady(window));
     std::unique_ptr<QMimeData> mime(FileDrag(files));
-    QWidget* where = target == QLatin1String("window") ? static_cast<QWidget*>(&window)
-                                                       : Box(window, target);
+    QWidget* where =
+        target == QLatin1String("window") ? static_cast<QWidget*>(&window) : Box(window, target);
     QVERIFY(Drop(where, *mime));
     auto inDir = [&](const QString& name) { return name.isEmpty() ? name : dir.filePath(name); };
     QCOMPARE(Box(window, S("firstFileBox"))->text(), inDir(first));
@@ -708,9 +721,10 @@ class MainWindowTest : public QObject {
     QTest::addColumn<Qt::DropAction>("taken");
     const Qt::DropActions all = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
     QTest::newRow("any") << all << Qt::KeyboardModifiers() << Qt::CopyAction;
-    QTest::newRow("move proposed") << all << Qt::KeyboardModifiers(Qt::ShiftModifier) << Qt::CopyAction;
-    QTest::newRow("link offered only") << Qt::DropActions(Qt::LinkAction) << Qt::KeyboardModifiers()
-                                       << Qt::LinkAction;
+    QTest::newRow("move proposed")
+        << all << Qt::KeyboardModifiers(Qt::ShiftModifier) << Qt::CopyAction;
+    QTest::newRow("link offered only")
+        << Qt::DropActions(Qt::LinkAction) << Qt::KeyboardModifiers() << Qt::LinkAction;
   }
 
   void dropIsNeverAMove() {
@@ -804,14 +818,18 @@ class MainWindowTest : public QObject {
       const QList<QWidget*> controls = Controls(window);
       for (QWidget* c : controls) {
         const QSize room = c->size();
-        const QSize needed = c->hasHeightForWidth()
-                                 ? QSize(c->minimumSizeHint().width(), c->heightForWidth(room.width()))
-                                 : (qobject_cast<QLineEdit*>(c) ? QSize(c->minimumSizeHint().width(), c->sizeHint().height())
-                                                                : c->sizeHint());
+        const QSize needed =
+            c->hasHeightForWidth()
+                ? QSize(c->minimumSizeHint().width(), c->heightForWidth(room.width()))
+                : (qobject_cast<QLineEdit*>(c)
+                       ? QSize(c->minimumSizeHint().width(), c->sizeHint().height())
+                       : c->sizeHint());
         if (room.width() < needed.width() || room.height() < needed.height()) {
           return c->objectName() + S(" has %1x%2, needs %3x%4")
-                                       .arg(room.width()).arg(room.height())
-                                       .arg(needed.width()).arg(needed.height());
+                                       .arg(room.width())
+                                       .arg(room.height())
+                                       .arg(needed.width())
+                                       .arg(needed.height());
         }
         const QRect inWindow(c->mapTo(&window, QPoint(0, 0)), room);
         if (!window.rect().contains(inWindow)) return c->objectName() + S(" is outside the window");
@@ -876,7 +894,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(preview->shown().trace->portions.size(), std::size_t{2});
     QCOMPARE(preview->shown().heats.size(), std::size_t{18});  // 10 + 8 injections
     QCOMPARE(preview->shown().settings.columns.size(), std::size_t{2});
-    QCOMPARE(preview->settings()->item(static_cast<int>(SettingsRow::Numbering), 1)->text(), S("11-18"));
+    QCOMPARE(preview->settings()->item(static_cast<int>(SettingsRow::Numbering), 1)->text(),
+             S("11-18"));
     QVERIFY(preview->savePictureButton()->isEnabled());
     QVERIFY(preview->zoomOnJoinButton()->isEnabled());
 
@@ -901,7 +920,8 @@ class MainWindowTest : public QObject {
 
     // The panel's own controls work in the window.
     const QString picture = dir.filePath(S("join.png"));
-    preview->SetPictureChooser([&picture](QWidget*) { return std::make_optional(std::make_pair(picture, QString())); });
+    preview->SetPictureChooser(
+        [&picture](QWidget*) { return std::make_optional(std::make_pair(picture, QString())); });
     QTest::mouseClick(preview->savePictureButton(), Qt::LeftButton);
     QVERIFY(!QImage(picture).isNull());
   }
@@ -961,7 +981,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(differs->text(), S("30"));
     QVERIFY(differs->font().bold());
     QVERIFY(differs->background().style() != Qt::NoBrush);
-    QCOMPARE(differs->toolTip(), S("target temperature: 25 in the first file, 30 in the second file"));
+    QCOMPARE(differs->toolTip(),
+             S("target temperature: 25 in the first file, 30 in the second file"));
     const QTableWidgetItem* same = table->item(static_cast<int>(SettingsRow::CellVolume), 1);
     QVERIFY(!same->font().bold());
     QVERIFY(table->isVisible());
@@ -1001,10 +1022,12 @@ class MainWindowTest : public QObject {
           "header is not of the usual form (its second line is not \"$\" and a whole number)")
             .arg(ws.output, compensate ? S(", DP offset 1.25") : QString());
     QCOMPARE(notifier.events.size(), std::size_t{2});
-    QCOMPARE(notifier.events[0], (RecordingNotifier::Event{S("inform"), S("Tandemo"), done, QString()}));
+    QCOMPARE(notifier.events[0],
+             (RecordingNotifier::Event{S("inform"), S("Tandemo"), done, QString()}));
     QCOMPARE(notifier.events[1].kind, S("beep"));
     // Nothing else is left behind, and the inputs are as they were.
-    QCOMPARE(Listing(ws.dir.path()), (QStringList{S("first.itc"), S("merged.itc"), S("second.itc")}));
+    QCOMPARE(Listing(ws.dir.path()),
+             (QStringList{S("first.itc"), S("merged.itc"), S("second.itc")}));
     QCOMPARE(ReadBytes(ws.first), kFirst);
     QCOMPARE(ReadBytes(ws.second), kSecond);
     // The window keeps its paths and switches, enabled again: another click merges again.
@@ -1038,11 +1061,12 @@ class MainWindowTest : public QObject {
 
     QVERIFY(!notifier.events.empty());
     QCOMPARE(notifier.events[0],
-             (RecordingNotifier::Event{S("ask"), S("Tandemo"),
-                                       S("These files may not belong to one titration:\n\n"
-                                         "target temperature: 25 in the first file, 30 in the second file"
-                                         "\n\nMerge them anyway?"),
-                                       QString(), false}));
+             (RecordingNotifier::Event{
+                 S("ask"), S("Tandemo"),
+                 S("These files may not belong to one titration:\n\n"
+                   "target temperature: 25 in the first file, 30 in the second file"
+                   "\n\nMerge them anyway?"),
+                 QString(), false}));
     if (answer) {
       QCOMPARE(notifier.kinds(), (QStringList{S("ask"), S("inform"), S("beep")}));
       QVERIFY(ReadBytes(ws.output).startsWith(ReadBytes(ws.first)));
@@ -1138,12 +1162,12 @@ class MainWindowTest : public QObject {
                                          << S("File not found (53)") << S("second file");
     QTest::newRow("first file without a time step") << S("short.itc") << S("second.itc") << false
                                                     << S("No time step (1001)") << S("first file");
-    QTest::newRow("no baseline to compensate from") << S("first.itc") << S("nobase.itc") << true
-                                                    << S("No baseline (1002)") << S("second file");
+    QTest::newRow("no baseline to compensate from")
+        << S("first.itc") << S("nobase.itc") << true << S("No baseline (1002)") << S("second file");
     QTest::newRow("same run twice") << S("first.itc") << S("first.itc") << false
                                     << S("Same run twice (1005)") << S("second file");
-    QTest::newRow("a second file that is no ITC data") << S("first.itc") << S("note.itc") << false
-                                                       << S("No injection (1006)") << S("second file");
+    QTest::newRow("a second file that is no ITC data")
+        << S("first.itc") << S("note.itc") << false << S("No injection (1006)") << S("second file");
   }
 
   void doItReportsAFailure() {
@@ -1173,10 +1197,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(box.text, title);
     QVERIFY2(box.detail.startsWith(where), qPrintable(box.detail));
     // The engine's whole message is on the box: its title as the main text, the rest below.
-    const tandemo::MergeOutcome outcome = tandemo::RunMerge(
-        QFile::encodeName(ws.dir.filePath(first)).toStdString(),
-        QFile::encodeName(ws.dir.filePath(second)).toStdString(),
-        QFile::encodeName(ws.output).toStdString(), compensate);
+    const tandemo::MergeOutcome outcome =
+        tandemo::RunMerge(QFile::encodeName(ws.dir.filePath(first)).toStdString(),
+                          QFile::encodeName(ws.dir.filePath(second)).toStdString(),
+                          QFile::encodeName(ws.output).toStdString(), compensate);
     QVERIFY(!outcome.ok());
     QCOMPARE(box.text + S(": ") + box.detail.section(S("\n\n"), 0, 0),
              QString::fromStdString(outcome.error->Message()));
@@ -1208,7 +1232,7 @@ class MainWindowTest : public QObject {
     QVERIFY(ShowReady(window));
     std::atomic<QThread*> mergeThread{nullptr};
     window.setMergeFunction([&](const tandemo::MergeRequest& request,
-                                 const tandemo::Inspection& inspection, MergeControl&) {
+                                const tandemo::Inspection& inspection, MergeControl&) {
       mergeThread = QThread::currentThread();
       return tandemo::RunMerge(request, inspection);
     });
@@ -1216,7 +1240,8 @@ class MainWindowTest : public QObject {
 
     int turnsWhileMerging = 0;
     QTimer counter;
-    connect(&counter, &QTimer::timeout, this, [&] { turnsWhileMerging += window.isMerging() ? 1 : 0; });
+    connect(&counter, &QTimer::timeout, this,
+            [&] { turnsWhileMerging += window.isMerging() ? 1 : 0; });
     counter.start(5);
     QTest::mouseClick(Child<QPushButton>(window, "doItButton"), Qt::LeftButton);
     // The click has returned while the merge goes on.
@@ -1248,7 +1273,7 @@ class MainWindowTest : public QObject {
     // Stands for the engine: reports a quarter read when told, then stops at the
     // cancel request with a failure, as a cancelled merge does.
     window.setMergeFunction([&](const tandemo::MergeRequest&, const tandemo::Inspection&,
-                                 MergeControl& control) {
+                                MergeControl& control) {
       QDeadlineTimer limit(20000);
       while (!reportNow && !limit.hasExpired()) QThread::msleep(5);
       control.Report(250, 1000);
@@ -1284,7 +1309,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(window.hint(), S("Cancelled: nothing was written; the output file is as it was."));
     QVERIFY(!progress->isVisible());
     QCOMPARE(ReadBytes(ws.output), kOldOutput);
-    QCOMPARE(Listing(ws.dir.path()), (QStringList{S("first.itc"), S("merged.itc"), S("second.itc")}));
+    QCOMPARE(Listing(ws.dir.path()),
+             (QStringList{S("first.itc"), S("merged.itc"), S("second.itc")}));
     QVERIFY(Child<QWidget>(window, "doItButton")->isEnabled());
   }
 
@@ -1297,7 +1323,7 @@ class MainWindowTest : public QObject {
     QVERIFY(ShowReady(window));
     std::atomic<bool> sawCancel{false};
     window.setMergeFunction([&](const tandemo::MergeRequest&, const tandemo::Inspection&,
-                                 MergeControl& control) {
+                                MergeControl& control) {
       QDeadlineTimer limit(20000);
       while (!control.cancelRequested && !limit.hasExpired()) QThread::msleep(5);
       sawCancel = control.cancelRequested.load();
@@ -1340,10 +1366,12 @@ class MainWindowTest : public QObject {
     const QByteArray baseline = "@0\r\n0,7.0\r\n";
     QCOMPARE(::write(fd, baseline.constData(), static_cast<size_t>(baseline.size())),
              static_cast<ssize_t>(baseline.size()));
-    QTRY_COMPARE(Listing(ws.dir.path()).size(), qsizetype{5});  // the scratch file beside the output
+    QTRY_COMPARE(Listing(ws.dir.path()).size(),
+                 qsizetype{5});  // the scratch file beside the output
     QTest::keyClick(&window, Qt::Key_Escape);
     const QByteArray more = "@1,2,3\r\n5,7.5\r\n";
-    QCOMPARE(::write(fd, more.constData(), static_cast<size_t>(more.size())), static_cast<ssize_t>(more.size()));
+    QCOMPARE(::write(fd, more.constData(), static_cast<size_t>(more.size())),
+             static_cast<ssize_t>(more.size()));
     ::close(fd);
     QVERIFY(MergeEnds(window));
     QVERIFY(notifier.events.empty());
@@ -1362,7 +1390,7 @@ class MainWindowTest : public QObject {
     QVERIFY(ShowReady(window));
     std::atomic<bool> release{false};
     window.setMergeFunction([&](const tandemo::MergeRequest& request,
-                                 const tandemo::Inspection& inspection, MergeControl&) {
+                                const tandemo::Inspection& inspection, MergeControl&) {
       QDeadlineTimer limit(20000);
       while (!release && !limit.hasExpired()) QThread::msleep(5);
       return tandemo::RunMerge(request, inspection);

@@ -25,20 +25,24 @@ std::string Local(const QString& path) { return QFile::encodeName(path).toStdStr
 // The trace as the merged file on disk gives it: every line read back, its
 // portion told by counting the first file's non-empty lines.
 Trace TraceOfMergedFile(const PreviewInput& input, const std::string& output) {
-  const tandemo::MergeOutcome outcome = tandemo::RunMerge(input.first, input.second, output, input.compensate);
+  const tandemo::MergeOutcome outcome =
+      tandemo::RunMerge(input.first, input.second, output, input.compensate);
   if (!outcome.ok()) return {};
   long long firstLines = 0;
   tandemo::LineReader first;
   std::string_view line;
   if (first.Open(input.first))
-    while (first.Next(line) == tandemo::LineReader::Status::Line) firstLines += line.empty() ? 0 : 1;
+    while (first.Next(line) == tandemo::LineReader::Status::Line)
+      firstLines += line.empty() ? 0 : 1;
   tandemo::TraceBuilder builder;
   tandemo::LineReader merged;
   long long index = 0;
   if (merged.Open(output))
-    while (merged.Next(line) == tandemo::LineReader::Status::Line) builder.Put(line, index++ < firstLines ? 0 : 1);
+    while (merged.Next(line) == tandemo::LineReader::Status::Line)
+      builder.Put(line, index++ < firstLines ? 0 : 1);
   const tandemo::RewriteReport& join = outcome.summary.joins.at(0);
-  builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.dpOffset) : std::nullopt, input.compensate);
+  builder.SetJoin(1, join.offsetTaken ? std::optional<float>(join.dpOffset) : std::nullopt,
+                  input.compensate);
   return builder.Finish();
 }
 
@@ -80,14 +84,15 @@ class PreviewDataTest : public QObject {
     tandemo::itcgen::WritePair(settings, first, second);
     std::string firstText = first.text;
     if (blankLines) {
-      firstText.insert(0, "\r\n");  // before the header
+      firstText.insert(0, "\r\n");                         // before the header
       firstText.insert(firstText.find("@1"), "\r\n\r\n");  // inside the data
     }
     QVERIFY(
         tandemo::test::WriteBytes(dir.filePath(S("a.itc")), QByteArray::fromStdString(firstText)));
     QVERIFY(tandemo::test::WriteBytes(dir.filePath(S("b.itc")),
                                       QByteArray::fromStdString(second.text)));
-    const PreviewInput input{Local(dir.filePath(S("a.itc"))), Local(dir.filePath(S("b.itc"))), compensate};
+    const PreviewInput input{Local(dir.filePath(S("a.itc"))), Local(dir.filePath(S("b.itc"))),
+                             compensate};
 
     const tandemo::ui::MergedLines merged = tandemo::ui::TraceMergedLines(input);
     QVERIFY(!merged.error && !merged.stopped);
@@ -110,8 +115,11 @@ class PreviewDataTest : public QObject {
     // The engine hands over each line's place: the appended first marker's line in the second file.
     const std::size_t marker = second.text.find("\n@1,");
     QVERIFY(marker != std::string::npos);
-    QCOMPARE(got.injections[10].line,
-             static_cast<long long>(std::count(second.text.begin(), second.text.begin() + static_cast<std::ptrdiff_t>(marker), '\n')) + 2);
+    QCOMPARE(
+        got.injections[10].line,
+        static_cast<long long>(std::count(
+            second.text.begin(), second.text.begin() + static_cast<std::ptrdiff_t>(marker), '\n')) +
+            2);
     QCOMPARE(got.joins.at(0).offset, expected.joins.at(0).offset);
     QCOMPARE(got.joins.at(0).compensated, compensate);
   }
@@ -133,8 +141,12 @@ class PreviewDataTest : public QObject {
   void unreadableFileGivesTheEnginesErrorAndNoScratch_data() {
     QTest::addColumn<bool>("firstMissing");
     QTest::addColumn<QString>("message");
-    QTest::newRow("first") << true << S("File not found (53): first file: \"/nonexistent/a.itc\" cannot be opened: No such file or directory");
-    QTest::newRow("second") << false << S("File not found (53): second file: \"/nonexistent/a.itc\" cannot be opened: No such file or directory");
+    QTest::newRow("first") << true
+                           << S("File not found (53): first file: \"/nonexistent/a.itc\" cannot be "
+                                "opened: No such file or directory");
+    QTest::newRow("second") << false
+                            << S("File not found (53): second file: \"/nonexistent/a.itc\" cannot "
+                                 "be opened: No such file or directory");
   }
 
   void unreadableFileGivesTheEnginesErrorAndNoScratch() {
@@ -143,8 +155,8 @@ class PreviewDataTest : public QObject {
     const QStringList before = ScratchFolders();
     const std::string example = TANDEMO_EXAMPLES_DIR "/portion1.itc";
     const std::string missing = "/nonexistent/a.itc";
-    const tandemo::ui::PreviewData data =
-        tandemo::ui::BuildPreview({firstMissing ? missing : example, firstMissing ? example : missing, true});
+    const tandemo::ui::PreviewData data = tandemo::ui::BuildPreview(
+        {firstMissing ? missing : example, firstMissing ? example : missing, true});
     QVERIFY(data.error.has_value());
     QCOMPARE(QString::fromStdString(data.error->Message()), message);
     QVERIFY(!data.trace);
@@ -156,8 +168,8 @@ class PreviewDataTest : public QObject {
     std::stop_source stop;
     stop.request_stop();
     const std::string examples = TANDEMO_EXAMPLES_DIR;
-    const tandemo::ui::PreviewData data =
-        tandemo::ui::BuildPreview({examples + "/portion1.itc", examples + "/portion2.itc", true}, stop.get_token());
+    const tandemo::ui::PreviewData data = tandemo::ui::BuildPreview(
+        {examples + "/portion1.itc", examples + "/portion2.itc", true}, stop.get_token());
     QVERIFY(data.stopped);
     QVERIFY(!data.ok());
     QVERIFY(!data.error);

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
-#include <QWheelEvent>
 #include <QLineSeries>
 #include <QPen>
 #include <QPushButton>
@@ -17,6 +16,7 @@
 #include <QTest>
 #include <QThreadPool>
 #include <QValueAxis>
+#include <QWheelEvent>
 
 #include "itcgen.hpp"
 #include "ui/heats_chart.hpp"
@@ -46,9 +46,7 @@ bool WritePair(const QString& dir, const tandemo::itcgen::TitrationSettings& fir
          tandemo::test::WriteBytes(dir + S("/second.itc"), QByteArray::fromStdString(b.text));
 }
 
-bool Finish(QSignalSpy& spy) {
-  return spy.count() > 0 || spy.wait(20000);
-}
+bool Finish(QSignalSpy& spy) { return spy.count() > 0 || spy.wait(20000); }
 
 QTableWidgetItem* Cell(const PreviewPanel& panel, int file, SettingsRow row) {
   return panel.settings()->item(static_cast<int>(row), file);
@@ -78,8 +76,10 @@ class PreviewPanelTest : public QObject {
 
     // 360 and 296 lines: every data line is drawn, none is reduced away.
     const tandemo::Trace& trace = *panel.shown().trace;
-    QCOMPARE(panel.thermogram()->portionSeries(0)->count(), static_cast<int>(trace.PortionPoints(0).size()));
-    QCOMPARE(panel.thermogram()->portionSeries(1)->count(), static_cast<int>(trace.PortionPoints(1).size()));
+    QCOMPARE(panel.thermogram()->portionSeries(0)->count(),
+             static_cast<int>(trace.PortionPoints(0).size()));
+    QCOMPARE(panel.thermogram()->portionSeries(1)->count(),
+             static_cast<int>(trace.PortionPoints(1).size()));
     QVERIFY(panel.thermogram()->portionSeries(0)->count() > 300);
     QCOMPARE(panel.heats()->portionSeries(0)->count(), 10);
     QCOMPARE(panel.heats()->portionSeries(1)->count(), 8);
@@ -118,13 +118,16 @@ class PreviewPanelTest : public QObject {
     QTest::addColumn<QString>("second");
     QTest::addColumn<PreviewPanel::State>("state");
     QTest::addColumn<QString>("message");
-    const QString waiting = S("The preview of the join shows here once the first and second files are chosen.");
-    QTest::newRow("no second") << Example("portion1.itc") << QString() << PreviewPanel::State::WaitingForFiles << waiting;
-    QTest::newRow("blank first") << S("  ") << Example("portion2.itc") << PreviewPanel::State::WaitingForFiles << waiting;
-    QTest::newRow("missing second") << Example("portion1.itc") << S("/nonexistent/portion2.itc")
-                                    << PreviewPanel::State::Failed
-                                    << S("File not found (53): second file: \"/nonexistent/portion2.itc\" cannot be "
-                                         "opened: No such file or directory");
+    const QString waiting =
+        S("The preview of the join shows here once the first and second files are chosen.");
+    QTest::newRow("no second") << Example("portion1.itc") << QString()
+                               << PreviewPanel::State::WaitingForFiles << waiting;
+    QTest::newRow("blank first") << S("  ") << Example("portion2.itc")
+                                 << PreviewPanel::State::WaitingForFiles << waiting;
+    QTest::newRow("missing second")
+        << Example("portion1.itc") << S("/nonexistent/portion2.itc") << PreviewPanel::State::Failed
+        << S("File not found (53): second file: \"/nonexistent/portion2.itc\" cannot be "
+             "opened: No such file or directory");
   }
 
   void waitsForOrExplainsTheFiles() {
@@ -193,8 +196,10 @@ class PreviewPanelTest : public QObject {
     QCOMPARE(differs->text(), S("30"));
     QVERIFY(differs->font().bold());
     QVERIFY(differs->background().style() != Qt::NoBrush);
-    QCOMPARE(differs->toolTip(), S("target temperature: 25 in the first file, 30 in the second file"));
-    for (const QTableWidgetItem* same : {Cell(panel, 0, SettingsRow::Temperature), Cell(panel, 1, SettingsRow::SyringeConcentration)}) {
+    QCOMPARE(differs->toolTip(),
+             S("target temperature: 25 in the first file, 30 in the second file"));
+    for (const QTableWidgetItem* same : {Cell(panel, 0, SettingsRow::Temperature),
+                                         Cell(panel, 1, SettingsRow::SyringeConcentration)}) {
       QVERIFY(!same->font().bold());
       QCOMPARE(same->background().style(), Qt::NoBrush);
     }
@@ -236,13 +241,18 @@ class PreviewPanelTest : public QObject {
       int wholeDrawn = 0;
       for (const tandemo::TracePoint& point : panel.shown().reduced[p].points)
         wholeDrawn += point.time >= from * 60.0 && point.time <= to * 60.0 ? 1 : 0;
-      QVERIFY2(drawn > wholeDrawn, qPrintable(QStringLiteral("portion %1: %2 drawn, %3 before").arg(p).arg(drawn).arg(wholeDrawn)));
-      if (inside.size() <= tandemo::ui::kPreviewPointsPerPortion) QCOMPARE(drawn, static_cast<int>(inside.size()));
+      QVERIFY2(
+          drawn > wholeDrawn,
+          qPrintable(
+              QStringLiteral("portion %1: %2 drawn, %3 before").arg(p).arg(drawn).arg(wholeDrawn)));
+      if (inside.size() <= tandemo::ui::kPreviewPointsPerPortion)
+        QCOMPARE(drawn, static_cast<int>(inside.size()));
     }
 
     QTest::mouseClick(panel.showAllButton(), Qt::LeftButton);
     QVERIFY(!chart.zoomed());
-    QCOMPARE(chart.portionSeries(1)->count(), static_cast<int>(panel.shown().reduced[1].points.size()));
+    QCOMPARE(chart.portionSeries(1)->count(),
+             static_cast<int>(panel.shown().reduced[1].points.size()));
   }
 
   void wheelZoomsInTimeAndRightClickShowsAll() {
@@ -255,18 +265,20 @@ class PreviewPanelTest : public QObject {
     tandemo::ui::ThermogramChart& chart = *panel.thermogram();
     const auto [from, to] = chart.timeWindow();
     const QRectF area = chart.chart()->plotArea();
-    const QPoint at = chart.mapFromScene(QPointF(area.left() + area.width() / 4, area.center().y()));
+    const QPoint at =
+        chart.mapFromScene(QPointF(area.left() + area.width() / 4, area.center().y()));
     const double timeAt = chart.chart()->mapToValue(chart.mapToScene(at)).x();
 
     // One notch of the wheel (120 eighths of a degree) takes a fifth off the window.
-    QWheelEvent notch(at, chart.viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent notch(at, chart.viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(chart.viewport(), &notch);
     const auto [zoomedFrom, zoomedTo] = chart.timeWindow();
     QVERIFY(chart.zoomed());
     QVERIFY(std::fabs((zoomedTo - zoomedFrom) - 0.8 * (to - from)) < 1e-9);
     // The time under the cursor stays where it was.
-    QVERIFY(std::fabs(chart.chart()->mapToValue(chart.mapToScene(at)).x() - timeAt) < 1e-6 * (to - from));
+    QVERIFY(std::fabs(chart.chart()->mapToValue(chart.mapToScene(at)).x() - timeAt) <
+            1e-6 * (to - from));
 
     QTest::mouseClick(chart.viewport(), Qt::RightButton, Qt::NoModifier, at);
     QVERIFY(!chart.zoomed());
@@ -295,9 +307,12 @@ class PreviewPanelTest : public QObject {
     QTest::addColumn<PictureFormat>("format");
     const QString png = S("PNG image (*.png)"), svg = S("SVG drawing (*.svg)");
     QTest::newRow("png name") << S("/x/a.png") << svg << S("/x/a.png") << PictureFormat::Png;
-    QTest::newRow("svg name, any case") << S("/x/a.SVG") << png << S("/x/a.SVG") << PictureFormat::Svg;
-    QTest::newRow("bare name, svg filter") << S("/x/a") << svg << S("/x/a.svg") << PictureFormat::Svg;
-    QTest::newRow("other extension, png filter") << S("/x/a.v2") << png << S("/x/a.v2.png") << PictureFormat::Png;
+    QTest::newRow("svg name, any case")
+        << S("/x/a.SVG") << png << S("/x/a.SVG") << PictureFormat::Svg;
+    QTest::newRow("bare name, svg filter")
+        << S("/x/a") << svg << S("/x/a.svg") << PictureFormat::Svg;
+    QTest::newRow("other extension, png filter")
+        << S("/x/a.v2") << png << S("/x/a.v2.png") << PictureFormat::Png;
     QTest::newRow("no filter") << S("/x/a") << QString() << S("/x/a.png") << PictureFormat::Png;
   }
 
@@ -347,7 +362,8 @@ class PreviewPanelTest : public QObject {
       QImage image;
       QVERIFY(image.load(path, "PNG"));
       // Both charts side by side, at twice the screen's pixels.
-      QCOMPARE(image.width(), 2 * (panel.thermogram()->viewport()->width() + panel.heats()->viewport()->width()));
+      QCOMPARE(image.width(),
+               2 * (panel.thermogram()->viewport()->width() + panel.heats()->viewport()->width()));
     } else {
       const QByteArray bytes = tandemo::test::ReadBytes(path);
       QVERIFY(bytes.startsWith("<?xml"));
@@ -403,8 +419,9 @@ class PreviewPanelTest : public QObject {
     QSignalSpy spy(&panel, &PreviewPanel::finished);
     panel.Request(Example("portion1.itc"), Example("portion2.itc"), true);
     QVERIFY(Finish(spy));
-    QCOMPARE(panel.SavePicture(S("/nonexistent/a.png")),
-             S("The picture could not be written to \"/nonexistent/a.png\": No such file or directory"));
+    QCOMPARE(
+        panel.SavePicture(S("/nonexistent/a.png")),
+        S("The picture could not be written to \"/nonexistent/a.png\": No such file or directory"));
   }
 };
 

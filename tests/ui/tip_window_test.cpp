@@ -93,10 +93,10 @@ class TipWindowTest : public QObject {
     QTest::addColumn<QString>("lastNumber");
     QTest::addColumn<QString>("lastText");
     QTest::newRow("plain lines join") << S("one\r\ntwo") << 1 << QString() << S("one two");
-    QTest::newRow("an item starts anew") << S("intro\r\n1.) first\r\n    more") << 2 << S("1.)")
-                                          << S("first more");
-    QTest::newRow("unindented after an item") << S("1.) item\r\nafter") << 2 << QString()
-                                              << S("after");
+    QTest::newRow("an item starts anew")
+        << S("intro\r\n1.) first\r\n    more") << 2 << S("1.)") << S("first more");
+    QTest::newRow("unindented after an item")
+        << S("1.) item\r\nafter") << 2 << QString() << S("after");
     QTest::newRow("LF alone") << S("a\n2.) b\n   c") << 2 << S("2.)") << S("b c");
     QTest::newRow("two-digit number") << S("12.) twelve") << 1 << S("12.)") << S("twelve");
   }
@@ -134,7 +134,8 @@ class TipWindowTest : public QObject {
                number);
       // Every line of the item starts at the same place.
       QTextLayout* lines = itemBlock.layout();
-      for (int i = 1; i < lines->lineCount(); ++i) QCOMPARE(lines->lineAt(i).x(), lines->lineAt(0).x());
+      for (int i = 1; i < lines->lineCount(); ++i)
+        QCOMPARE(lines->lineAt(i).x(), lines->lineAt(0).x());
     }
     // Item 2 is longer than the view is wide: it wraps, as a paragraph.
     const QTextBlock second = document->find(S("2.)")).block().next();
@@ -179,7 +180,10 @@ class TipWindowTest : public QObject {
       for (int x = headingArea.left(); x <= headingArea.right(); ++x) {
         const QColor c(panelImage.pixel(x, y));
         nearText += std::abs(c.red() - text.red()) + std::abs(c.green() - text.green()) +
-                            std::abs(c.blue() - text.blue()) < 40 ? 1 : 0;
+                                std::abs(c.blue() - text.blue()) <
+                            40
+                        ? 1
+                        : 0;
       }
     }
     QVERIFY2(nearText > 20, "the heading is not drawn in the text colour");

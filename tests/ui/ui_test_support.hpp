@@ -8,9 +8,9 @@
 #include <QObject>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 #include <deque>

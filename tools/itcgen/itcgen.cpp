@@ -134,7 +134,9 @@ std::vector<Injection> TitrationHeats(const TitrationSettings& settings) {
 class PortionWriter {
  public:
   PortionWriter(const TitrationSettings& settings, Sink& sink, int portion)
-      : settings_(settings), sink_(sink), portion_(portion),
+      : settings_(settings),
+        sink_(sink),
+        portion_(portion),
         eol_(settings.crlf ? "\r\n" : "\n"),
         random_(settings.seed * 2 + static_cast<std::uint64_t>(portion)) {
     buf_.reserve(kFlushAt + 512);
@@ -147,7 +149,8 @@ class PortionWriter {
     std::vector<long long> times;  // injection times, s
     times.reserve(injections.size());
     for (std::size_t k = 0; k < injections.size(); ++k)
-      times.push_back(settings_.initialDelay + static_cast<long long>(k) * linesPerInjection * settings_.timeStep);
+      times.push_back(settings_.initialDelay +
+                      static_cast<long long>(k) * linesPerInjection * settings_.timeStep);
 
     Line("@0");
     long long t = 0;
@@ -163,10 +166,11 @@ class PortionWriter {
           continue;
         }
         // A slow injection rises slowly, but never as slowly as the response decays.
-        const double rise = std::min(kRiseExtraSeconds + 0.5 * injections[k].volume / settings_.injectionRate,
-                                     0.8 * kDecaySeconds);
-        const double shape = (std::exp(-since / kDecaySeconds) - std::exp(-since / rise)) /
-                             (kDecaySeconds - rise);
+        const double rise =
+            std::min(kRiseExtraSeconds + 0.5 * injections[k].volume / settings_.injectionRate,
+                     0.8 * kDecaySeconds);
+        const double shape =
+            (std::exp(-since / kDecaySeconds) - std::exp(-since / rise)) / (kDecaySeconds - rise);
         dp += injections[k].heat * shape;
       }
       DataLine(t, dp);
@@ -222,9 +226,9 @@ class PortionWriter {
     Line("$NOT");
     HeaderNumber('$', settings_.temperature);
     HeaderNumber('$', settings_.initialDelay);
-    HeaderNumber('$', 750);                           // stirring speed, rpm
+    HeaderNumber('$', 750);                               // stirring speed, rpm
     HeaderNumber('$', std::round(settings_.baselineDP));  // reference power, µcal/s
-    HeaderNumber('$', 2);                             // feedback mode
+    HeaderNumber('$', 2);                                 // feedback mode
     Line("$ADCGainCode:  0 ");
     Line("$False,True,True");
     for (const Injection& inj : injections) {  // from line 11: volume, duration, spacing, filter
@@ -247,7 +251,8 @@ class PortionWriter {
     HeaderNumber('#', settings_.temperature);
     HeaderNumber('#', 4.1);
     HeaderNumber('#', 7.75);
-    // The run is named in the comment; the unit line is the same in every run, as an instrument's is.
+    // The run is named in the comment; the unit line is the same in every run, as an instrument's
+    // is.
     std::string& h = line_;
     h.assign("?ITCGEN synthetic titration, portion ");
     AppendInt(h, portion_);
@@ -273,14 +278,17 @@ class PortionWriter {
     d += ".00,";
     AppendFixed(d, dp, 5);
     d += ',';
-    AppendFixed(d, settings_.temperature - 0.018 + 0.00035 * (1.0 - std::exp(-seconds / 2400.0)) +
-                       4e-6 * random_.Normal(), 6);
+    AppendFixed(d,
+                settings_.temperature - 0.018 + 0.00035 * (1.0 - std::exp(-seconds / 2400.0)) +
+                    4e-6 * random_.Normal(),
+                6);
     d += ',';
     AppendFixed(d, 0.00062 + 6e-6 * random_.Normal(), 6);
     d += ',';
     AppendFixed(d, settings_.temperature + 0.0192 + 5e-5 * random_.Normal(), 6);
     d += ',';
-    AppendFixed(d, -3.30 + 0.55 * (1.0 - std::exp(-seconds / 25000.0)) + 4e-4 * random_.Normal(), 4);
+    AppendFixed(d, -3.30 + 0.55 * (1.0 - std::exp(-seconds / 25000.0)) + 4e-4 * random_.Normal(),
+                4);
     d += ',';
     AppendFixed(d, -0.105 + 0.3 * (1.0 - std::exp(-seconds / 40000.0)), 3);
     Line(d);
@@ -352,10 +360,11 @@ std::optional<std::string> FitToSize(TitrationSettings& settings, std::uint64_t 
     return static_cast<double>(a.bytes() + b.bytes());
   };
   const double injections = settings.firstInjections + settings.secondInjections;
-  const long long most = settings.firstInjections > settings.secondInjections ? settings.firstInjections
-                                                                       : settings.secondInjections;
-  const long long maxLines =
-      (kMaxPortionSeconds - settings.initialDelay) / (most * static_cast<long long>(settings.timeStep));
+  const long long most = settings.firstInjections > settings.secondInjections
+                             ? settings.firstInjections
+                             : settings.secondInjections;
+  const long long maxLines = (kMaxPortionSeconds - settings.initialDelay) /
+                             (most * static_cast<long long>(settings.timeStep));
 
   const double target = static_cast<double>(totalBytes);
   const double smallest = sizeWith(1);
@@ -376,8 +385,7 @@ std::optional<std::string> FitToSize(TitrationSettings& settings, std::uint64_t 
     if (round == 1) break;
     const double got = sizeWith(lines);
     const double perLine = (got - smallest) / (static_cast<double>(lines - 1) * injections);
-    if (lines > 1 && perLine > 0)
-      lines += std::llround((target - got) / (perLine * injections));
+    if (lines > 1 && perLine > 0) lines += std::llround((target - got) / (perLine * injections));
   }
   settings.spacing = static_cast<int>(lines * settings.timeStep);
   return Validate(settings);

@@ -24,13 +24,13 @@ struct TitrationSettings {
   double injectionRate = 0.5;         // µL/s; an injection lasts volume / rate
 
   // The binding reaction: one set of sites in the cell, ligand in the syringe.
-  double temperature = 25.0;           // °C
-  double cellVolume = 0.2;             // mL
-  double cellConcentration = 0.05;     // mM
-  double syringeConcentration = 0.5;   // mM; the syringe is reloaded with the same solution
-  double bindingConstant = 1.0e6;      // 1/M
-  double enthalpy = -12.0;             // kcal/mol; below zero the binding releases heat
-  double dilutionHeat = -0.08;         // µcal per µL injected
+  double temperature = 25.0;          // °C
+  double cellVolume = 0.2;            // mL
+  double cellConcentration = 0.05;    // mM
+  double syringeConcentration = 0.5;  // mM; the syringe is reloaded with the same solution
+  double bindingConstant = 1.0e6;     // 1/M
+  double enthalpy = -12.0;            // kcal/mol; below zero the binding releases heat
+  double dilutionHeat = -0.08;        // µcal per µL injected
 
   // The signal.
   double baselineDP = 10.0;    // µcal/s

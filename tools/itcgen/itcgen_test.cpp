@@ -81,7 +81,8 @@ Portion Parse(const std::string& text, std::string_view eol) {
     std::size_t c2 = line.find(',', c1 + 1);
     p.times.back().push_back(Number(std::string_view(line).substr(0, c1)));
     p.dps.back().push_back(Number(std::string_view(line).substr(c1 + 1, c2 - c1 - 1)));
-    p.fieldCounts.push_back(static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1);
+    p.fieldCounts.push_back(static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) +
+                            1);
   }
   return p;
 }
@@ -148,11 +149,13 @@ TEST_P(PortionForm, EachPortionIsARawFileOfItsOwn) {
     }
 
     // Time starts again in every portion and runs on in one step across injections.
-    EXPECT_EQ(p.times[0].size(), static_cast<std::size_t>(settings.initialDelay / settings.timeStep));
+    EXPECT_EQ(p.times[0].size(),
+              static_cast<std::size_t>(settings.initialDelay / settings.timeStep));
     double expected = 0;
     for (std::size_t k = 0; k < p.times.size(); ++k) {
       if (k > 0) {
-        EXPECT_EQ(p.times[k].size(), static_cast<std::size_t>(settings.spacing / settings.timeStep));
+        EXPECT_EQ(p.times[k].size(),
+                  static_cast<std::size_t>(settings.spacing / settings.timeStep));
       }
       for (double t : p.times[k]) {
         expected += settings.timeStep;
@@ -191,7 +194,7 @@ TEST(ItcGen, PeaksFollowTheSignOfTheHeatAndShrinkTowardsSaturation) {
     const Portion second = Parse(pair.second, "\r\n");
     const double sign = endothermic ? 1.0 : -1.0;
     auto excursion = [&](const Portion& p, std::size_t marker) {  // away from the baseline
-      const double baseline = p.dps[marker].back();  // the peak has died away by then
+      const double baseline = p.dps[marker].back();               // the peak has died away by then
       double most = 0;
       for (double dp : p.dps[marker]) most = std::max(most, sign * (dp - baseline));
       return most;
@@ -246,8 +249,8 @@ TEST(ItcGen, ValidateRefusesSettingsThatMakeNoRawFile) {
   const std::vector<void (*)(TitrationSettings&)> bad = {
       [](TitrationSettings& s) { s.secondInjections = 0; },
       [](TitrationSettings& s) { s.timeStep = 0; },
-      [](TitrationSettings& s) { s.spacing = 152; },      // not a whole number of 5 s steps
-      [](TitrationSettings& s) { s.initialDelay = 5; },   // one baseline line only
+      [](TitrationSettings& s) { s.spacing = 152; },  // not a whole number of 5 s steps
+      [](TitrationSettings& s) { s.initialDelay = 5; },  // one baseline line only
       [](TitrationSettings& s) { s.injectionVolume = 0; },
       [](TitrationSettings& s) { s.noise = NAN; },
       [](TitrationSettings& s) { s.spacing = 500'000'000; },
@@ -263,10 +266,11 @@ TEST(ItcGen, ValidateRefusesSettingsThatMakeNoRawFile) {
 // A generated pair is one titration to the merge engine: the headers agree, and
 // compensation moves the appended data back onto the first portion's baseline.
 TEST(ItcGen, GeneratedPairMergesAsOneTitration) {
-  const std::filesystem::path dir =
-      std::filesystem::path(::testing::TempDir()) / ("itcgen-" + std::to_string(std::random_device()()));
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
+                                    ("itcgen-" + std::to_string(std::random_device()()));
   ASSERT_TRUE(std::filesystem::create_directory(dir));
-  const std::string firstPath = (dir / "portion1.itc").string(), secondPath = (dir / "portion2.itc").string();
+  const std::string firstPath = (dir / "portion1.itc").string(),
+                    secondPath = (dir / "portion2.itc").string();
   TitrationSettings settings;
   const Pair pair = Generate(settings);
   std::ofstream(firstPath, std::ios::binary) << pair.first;
@@ -291,7 +295,8 @@ TEST(ItcGen, GeneratedPairMergesAsOneTitration) {
     std::ifstream in(out, std::ios::binary);
     const std::string merged((std::istreambuf_iterator<char>(in)), {});
     const Portion p = Parse(merged, "\r\n");
-    ASSERT_EQ(p.markers.size(), static_cast<std::size_t>(1 + settings.firstInjections + settings.secondInjections));
+    ASSERT_EQ(p.markers.size(),
+              static_cast<std::size_t>(1 + settings.firstInjections + settings.secondInjections));
     const double mergedLast = p.dps.back().back();
     if (compensate) {
       const float offset = outcome.summary.joins.at(0).dpOffset;

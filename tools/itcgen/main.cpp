@@ -41,8 +41,8 @@ constexpr std::string_view kHelp =
     "  --version             show the version and exit\n";
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "tandemo-itcgen: %s\n%.*s", message.c_str(),
-               static_cast<int>(kUsage.size()), kUsage.data());
+  std::fprintf(stderr, "tandemo-itcgen: %s\n%.*s", message.c_str(), static_cast<int>(kUsage.size()),
+               kUsage.data());
   std::fputs("Try 'tandemo-itcgen --help' for more information.\n", stderr);
   return kExitUsage;
 }
@@ -118,15 +118,24 @@ int main(int argc, char** argv) {
     if (i + 1 >= argc) return UsageError("option '" + std::string(arg) + "' needs a value");
     const std::string_view value = argv[++i];
     bool ok = false;
-    if (arg == "--seed") ok = ParseWhole(value, settings.seed);
-    else if (arg == "--injections") ok = ParsePair(value, settings.firstInjections, settings.secondInjections);
-    else if (arg == "--step") ok = ParseWhole(value, settings.timeStep);
-    else if (arg == "--spacing") ok = ParseWhole(value, settings.spacing);
-    else if (arg == "--delay") ok = ParseWhole(value, settings.initialDelay);
-    else if (arg == "--reload-offset") ok = ParseNumber(value, settings.reloadOffset);
-    else if (arg == "--noise") ok = ParseNumber(value, settings.noise);
-    else if (arg == "--size-mb") ok = ParseNumber(value, sizeMb) && sizeMb > 0 && sizeMb < 1e6;
-    else return UsageError("unknown option '" + std::string(arg) + "'");
+    if (arg == "--seed")
+      ok = ParseWhole(value, settings.seed);
+    else if (arg == "--injections")
+      ok = ParsePair(value, settings.firstInjections, settings.secondInjections);
+    else if (arg == "--step")
+      ok = ParseWhole(value, settings.timeStep);
+    else if (arg == "--spacing")
+      ok = ParseWhole(value, settings.spacing);
+    else if (arg == "--delay")
+      ok = ParseWhole(value, settings.initialDelay);
+    else if (arg == "--reload-offset")
+      ok = ParseNumber(value, settings.reloadOffset);
+    else if (arg == "--noise")
+      ok = ParseNumber(value, settings.noise);
+    else if (arg == "--size-mb")
+      ok = ParseNumber(value, sizeMb) && sizeMb > 0 && sizeMb < 1e6;
+    else
+      return UsageError("unknown option '" + std::string(arg) + "'");
     if (!ok) return UsageError("bad value '" + std::string(value) + "' for " + std::string(arg));
   }
   if (paths.size() != 2) {
@@ -134,7 +143,8 @@ int main(int argc, char** argv) {
   }
   if (auto problem = tandemo::itcgen::Validate(settings)) return UsageError(*problem);
   if (sizeMb > 0) {
-    if (auto problem = tandemo::itcgen::FitToSize(settings, static_cast<std::uint64_t>(sizeMb * 1e6)))
+    if (auto problem =
+            tandemo::itcgen::FitToSize(settings, static_cast<std::uint64_t>(sizeMb * 1e6)))
       return UsageError(*problem);
   }
   return WriteFiles(settings, paths[0], paths[1]) ? 0 : kExitFailed;
