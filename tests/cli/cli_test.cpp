@@ -1067,6 +1067,34 @@ TEST(CliGuardNotes, SoftwareUpdateIsANoteAfterTheMerge) {
             "1.30.2 in the second file\n");
 }
 
+// A last line cut short by an interrupted write is left out, and a note names it:
+// here cut after its comma in the first file and before its first comma in the second.
+TEST(CliGuardNotes, LinesCutShortAreLeftOutAndNamed) {
+  TempDir dir;
+  const std::vector<std::string> kept = {"$ITC",   "@0",       "10,5.0,1", "15,5.25,1",
+                                         "@1,2,3", "20,5.5,1", "25,5.75,1"};
+  std::vector<std::string> first = kept;
+  first.push_back("30,5.8");
+  test::WriteFile(dir / "a.itc", Text(first));
+  test::WriteFile(dir / "b.itc",
+                  Text({"$ITC", "@0", "0,7.0,1", "@1,2,3", "5,7.5,1", "10,8.0,1", "15.0"}));
+  Result r = RunMerge({"--compensate", "-o", dir / "out.itc", dir / "a.itc", dir / "b.itc"});
+  ASSERT_TRUE(r.exited && r.status == 0) << r;
+  // The time step and the offset come from the lines before them: 25 + 5, 7.0 - 5.75.
+  EXPECT_EQ(test::ReadFile(dir / "out.itc").value_or(""),
+            Text(kept) + Text({"@2,2,3", "30.00,6.25,1", "35.00,6.75,1"}));
+  EXPECT_EQ(r.out, "Wrote 10 lines to \"" + (dir / "out.itc") +
+                       "\": 1 injection appended (numbered 2), DP offset 1.25.\n");
+  EXPECT_EQ(r.err,
+            "tandemo-merge: not compared: target temperature, concentrations and cell volume: the "
+            "first file's header is not of the usual form (its second line is not \"$\" and a "
+            "whole number)\n"
+            "tandemo-merge: note: first file, line 8: the last data line (\"30,5.8\") is cut short "
+            "and was left out\n"
+            "tandemo-merge: note: second file, line 7: the last data line (\"15.0\") is cut short "
+            "and was left out\n");
+}
+
 TEST(CliGuardNotes, ForceReplacesAnInputOnRequest) {
   TempDir dir;
   Write(dir / "a.itc", First());

@@ -988,6 +988,26 @@ class MainWindowTest : public QObject {
     QVERIFY(table->isVisible());
   }
 
+  // A later file's last line cut before its first comma is left out; "Done" says so.
+  void doneBoxNamesALineLeftOut() {
+    Workspace ws;
+    WriteBytes(ws.second, kSecond + "15.0\r\n");
+    ScriptedChooser chooser;
+    RecordingNotifier notifier;
+    MainWindow window(chooser, notifier);
+    QVERIFY(ShowReady(window));
+    FillPaths(window, ws.first, ws.second, ws.output);
+    QTest::mouseClick(Child<QPushButton>(window, "doItButton"), Qt::LeftButton);
+    QVERIFY(MergeEnds(window));
+    QCOMPARE(ReadBytes(ws.output), kMerged);
+    QCOMPARE(notifier.events.size(), std::size_t{2});
+    QCOMPARE(notifier.events[0].kind, S("inform"));
+    QVERIFY2(notifier.events[0].text.endsWith(
+                 S("\nnote: second file, line 7: the last data line (\"15.0\") is cut short and "
+                   "was left out")),
+             qPrintable(notifier.events[0].text));
+  }
+
   void doItMerges_data() {
     QTest::addColumn<bool>("compensate");
     QTest::addColumn<QByteArray>("expected");
