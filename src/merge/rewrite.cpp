@@ -198,7 +198,8 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
                                             MergeProgress& progress, RewriteReport& report) {
   const bool compensate = options.compensate;
   bool inDataSection = false;
-  bool offsetTaken = false;
+  bool offsetTaken = false;      // the file's first data line has fixed the offset
+  bool offsetKnown = false;      // and a baseline line gave it a reference DP
   bool seenMarker = false;       // the file's first marker line has been read
   bool haveReferenceDp = false;  // a baseline line has set referenceDp
   float referenceDp = 0.0f;
@@ -505,6 +506,7 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
                       "before the first data line, so there is no reference DP to compensate from");
           }
           offsetTaken = true;
+          offsetKnown = haveReferenceDp;
           Checked<float> offset = TestedSingleDifference(referenceDp, state.lastDp);
           if (!offset) {
             return At(ErrorCode::Overflow, place, lineNo,
@@ -577,7 +579,8 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
       report.cutShort = CutShortLine{place, cut->line, LineAt(later, lastDataStart, cut->text)};
     }
   }
-  report.offsetTaken = offsetTaken;
+  // Without a reference DP the offset is no offset; a preview draws none.
+  report.offsetTaken = offsetKnown;
   report.dpOffset = dpOffset;
   return std::nullopt;
 }

@@ -33,7 +33,7 @@ struct RewriteReport {
   std::int32_t firstNumber = 0;      // injection numbers given, when any was appended
   std::int32_t lastNumber = 0;
   long long dataLinesAppended = 0;
-  bool offsetTaken = false;
+  bool offsetTaken = false;  // dpOffset holds the offset from a baseline line's reference DP
   float dpOffset = 0.0f;
   std::optional<CutShortLine> cutShort;  // the file's last data line, left out
 };

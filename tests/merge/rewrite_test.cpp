@@ -80,6 +80,21 @@ TEST(RewriteTypicalJoinTest, CompensationOff) {
   EXPECT_EQ(r.report.dataLinesAppended, 2);
 }
 
+// Without compensation the offset is still told, for a preview to show what it
+// would do; a file without a baseline line has none to tell.
+TEST(RewriteTypicalJoinTest, OffsetOnlyFromABaselineLine) {
+  Rewritten withBaseline = Rewrite(kTypicalSecond, TypicalJoinState(), false);
+  ASSERT_FALSE(withBaseline.error) << withBaseline.error->Message();
+  EXPECT_TRUE(withBaseline.report.offsetTaken);
+  // The latest baseline line's 10.92 - 10.52, in 32-bit floats.
+  EXPECT_NEAR(withBaseline.report.dpOffset, 0.4, 1e-6);
+  Rewritten withoutBaseline =
+      Rewrite(Text({"header", "@1,5.0", "6.0,11.40,25.1"}), TypicalJoinState(), false);
+  ASSERT_FALSE(withoutBaseline.error) << withoutBaseline.error->Message();
+  EXPECT_EQ(withoutBaseline.written, Text({"@12,5.0", "600.00,11.40,25.1"}));  // no "@0" lowers 11
+  EXPECT_FALSE(withoutBaseline.report.offsetTaken);
+}
+
 TEST(RewriteTypicalJoinTest, CompensationOn) {
   Rewritten r = Rewrite(kTypicalSecond, TypicalJoinState(), true);
   ASSERT_FALSE(r.error) << r.error->Message();
