@@ -125,6 +125,21 @@ std::optional<double> QuickDecimal(std::string_view field) {
 
 namespace {
 
+// A DP field as the merge reads it: the usual form quickly, any other in full.
+Checked<double> DpValue(std::string_view field) {
+  std::optional<double> quick = detail::QuickDecimal(field);
+  return quick ? Checked<double>(*quick) : FieldNumber(field);
+}
+
+// "the DP field "abc" is not a number", or beyond the range, at the line.
+MergeError DpFieldFailure(FilePlace place, long long line, std::string_view field,
+                          Failure failure) {
+  return MergeError{CodeOf(failure), place, line,
+                    "the DP field " + Quoted(field) +
+                        (failure == Failure::Overflow ? " is beyond the 64-bit float range"
+                                                      : " is not a number")};
+}
+
 // An appended data line written at `out`, which has room for kAppendedExtra bytes
 // more than `rest`: the time stamp, a comma, then `rest` (what follows the file's
 // own time field and its comma) with its DP field shifted by `dpOffset` when
@@ -263,14 +278,8 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
     const std::size_t comma2 = text.find(',', comma1 + 1);
     const std::string_view field1 = std::string_view(text).substr(
         comma1 + 1, comma2 == std::string::npos ? std::string::npos : comma2 - comma1 - 1);
-    std::optional<double> quick = detail::QuickDecimal(field1);
-    Checked<double> dp = quick ? Checked<double>(*quick) : FieldNumber(field1);
-    if (!dp) {
-      return At(CodeOf(dp.failure), place, lineNo,
-                "the DP field " + Quoted(field1) +
-                    (dp.failure == Failure::Overflow ? " is beyond the 64-bit float range"
-                                                     : " is not a number"));
-    }
+    Checked<double> dp = DpValue(field1);
+    if (!dp) return DpFieldFailure(place, lineNo, field1, dp.failure);
     joined.assign(text, 0, comma1 + 1);
     AppendSignalText(joined, dp.value - static_cast<double>(dpOffset));
     if (comma2 != std::string::npos) joined.append(text, comma2, std::string::npos);
@@ -283,40 +292,20 @@ std::optional<MergeError> RewriteSecondFile(LineReader& later, FilePlace place, 
   // characters as writing the time stamp and then compensating the line.
   auto appendedLine = [&](std::string_view rest, std::int64_t time,
                           long long lineNo) -> std::optional<MergeError> {
-    char timeText[kTimeStampChars];
-    const auto timeSize = static_cast<std::size_t>(WriteTimeStampText(timeText, time) - timeText);
-    std::string_view after = rest;
-    char quickSignal[kQuickSignalChars];
-    std::string_view signal;
-    std::string longSignal;
-    if (compensate) {
-      const std::size_t comma2 = rest.find(',');
-      const std::string_view field1 = rest.substr(0, comma2);
-      std::optional<double> quick = detail::QuickDecimal(field1);
-      Checked<double> dp = quick ? Checked<double>(*quick) : FieldNumber(field1);
-      if (!dp) {
-        return At(CodeOf(dp.failure), place, lineNo,
-                  "the DP field " + Quoted(field1) +
-                      (dp.failure == Failure::Overflow ? " is beyond the 64-bit float range"
-                                                       : " is not a number"));
-      }
-      const double shifted = dp.value - static_cast<double>(dpOffset);
-      if (char* end = WriteQuickSignalText(quickSignal, shifted)) {
-        signal = std::string_view(quickSignal, static_cast<std::size_t>(end - quickSignal));
-      } else {
-        AppendSignalText(longSignal, shifted);
-        signal = longSignal;
-      }
-      after = comma2 == std::string_view::npos ? std::string_view{} : rest.substr(comma2);
+    line.resize(rest.size() + kAppendedExtra);
+    if (char* end = WriteAppendedLine(line.data(), time, rest, compensate, dpOffset)) {
+      line.resize(static_cast<std::size_t>(end - line.data()));
+      return std::nullopt;
     }
-    line.resize(timeSize + 1 + signal.size() + after.size());
-    char* at = line.data();
-    std::memcpy(at, timeText, timeSize);
-    at += timeSize;
-    *at++ = ',';
-    if (!signal.empty()) std::memcpy(at, signal.data(), signal.size());
-    at += signal.size();
-    if (!after.empty()) std::memcpy(at, after.data(), after.size());
+    // A DP field of another form, or one that is no number.
+    const std::size_t comma2 = rest.find(',');
+    const std::string_view field1 = rest.substr(0, comma2);
+    Checked<double> dp = DpValue(field1);
+    if (!dp) return DpFieldFailure(place, lineNo, field1, dp.failure);
+    line.resize(static_cast<std::size_t>(WriteTimeStampText(line.data(), time) - line.data()));
+    line += ',';
+    AppendSignalText(line, dp.value - static_cast<double>(dpOffset));
+    if (comma2 != std::string_view::npos) line.append(rest.substr(comma2));
     return std::nullopt;
   };
 
