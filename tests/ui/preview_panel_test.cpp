@@ -48,6 +48,16 @@ bool WritePair(const QString& dir, const tandemo::itcgen::TitrationSettings& fir
 
 bool Finish(QSignalSpy& spy) { return spy.count() > 0 || spy.wait(20000); }
 
+// The panel shown at a usual size with the compensated join of the example
+// portions; true once the preview is done.
+bool ShowExampleJoin(PreviewPanel& panel) {
+  panel.resize(1000, 700);
+  panel.show();
+  QSignalSpy spy(&panel, &PreviewPanel::finished);
+  panel.Request(Example("portion1.itc"), Example("portion2.itc"), true);
+  return Finish(spy);
+}
+
 QTableWidgetItem* Cell(const PreviewPanel& panel, int file, SettingsRow row) {
   return panel.settings()->item(static_cast<int>(row), file);
 }
@@ -257,11 +267,7 @@ class PreviewPanelTest : public QObject {
 
   void wheelZoomsInTimeAndRightClickShowsAll() {
     PreviewPanel panel;
-    panel.resize(1000, 700);
-    panel.show();
-    QSignalSpy spy(&panel, &PreviewPanel::finished);
-    panel.Request(Example("portion1.itc"), Example("portion2.itc"), true);
-    QVERIFY(Finish(spy));
+    QVERIFY(ShowExampleJoin(panel));
     tandemo::ui::ThermogramChart& chart = *panel.thermogram();
     const auto [from, to] = chart.timeWindow();
     const QRectF area = chart.chart()->plotArea();
@@ -341,11 +347,7 @@ class PreviewPanelTest : public QObject {
     QFETCH(QString, written);
     QTemporaryDir dir;
     PreviewPanel panel;
-    panel.resize(1000, 700);
-    panel.show();
-    QSignalSpy spy(&panel, &PreviewPanel::finished);
-    panel.Request(Example("portion1.itc"), Example("portion2.itc"), true);
-    QVERIFY(Finish(spy));
+    QVERIFY(ShowExampleJoin(panel));
     int asked = 0;
     QWidget* askedOver = nullptr;
     panel.SetPictureChooser([&](QWidget* parent) {
@@ -379,11 +381,7 @@ class PreviewPanelTest : public QObject {
   void savePictureDialogAddsTheChosenKindsExtension() {
     QTemporaryDir dir;
     PreviewPanel panel;
-    panel.resize(1000, 700);
-    panel.show();
-    QSignalSpy spy(&panel, &PreviewPanel::finished);
-    panel.Request(Example("portion1.itc"), Example("portion2.itc"), true);
-    QVERIFY(Finish(spy));
+    QVERIFY(ShowExampleJoin(panel));
     QString pngSuffix, svgSuffix;
     QStringList filters;
     QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
@@ -414,11 +412,7 @@ class PreviewPanelTest : public QObject {
   void savePictureSaysWhyItCannot() {
     PreviewPanel panel;
     QCOMPARE(panel.SavePicture(S("/nonexistent/a.png")), S("There is no preview to save yet."));
-    panel.resize(1000, 700);
-    panel.show();
-    QSignalSpy spy(&panel, &PreviewPanel::finished);
-    panel.Request(Example("portion1.itc"), Example("portion2.itc"), true);
-    QVERIFY(Finish(spy));
+    QVERIFY(ShowExampleJoin(panel));
     QCOMPARE(
         panel.SavePicture(S("/nonexistent/a.png")),
         S("The picture could not be written to \"/nonexistent/a.png\": No such file or directory"));
